@@ -1,0 +1,169 @@
+// The programs' own logic: open graphics, set the seed pixel, launch
+// particles from the launch circle and walk each one until it touches the
+// aggregate or escapes.  The aggregate lives only in the graphics surface;
+// a place is occupied when its pixel reads back as a particle.
+//
+// The three programs differ only in their colour rule, a compile-time
+// parameter, so the walk compiles to straight code for each.
+#pragma once
+
+#include <cstdint>
+
+#include "graph/graph.h"
+#include "runtime/checks.h"
+#include "runtime/crt.h"
+#include "runtime/system.h"
+
+namespace agg {
+
+using sys::Extended;
+
+// Program-wide variables.
+extern int16_t SZOG;   // launch angle, tenths of a degree
+extern int16_t X;      // column of the walking particle
+extern int16_t Y;      // row of the walking particle
+extern Extended R;     // launch radius
+extern int32_t SZIN;   // arrival counter of the order rule
+
+// Figures for the headless runner; counting costs one add per step.
+extern uint64_t Steps;
+extern uint64_t Launched;
+// Called after each stuck particle has been drawn; unset in the programs.
+extern void (*OnStuck)(int16_t x, int16_t y, uint16_t colour);
+
+inline constexpr int32_t CentreX = 512;
+inline constexpr int32_t CentreY = 384;
+inline constexpr Extended StartRadius = 60.0L;
+inline constexpr Extended EscapeFactor = 1.05L;
+inline constexpr Extended RadiusStep = 3.0L;
+
+// x87 transcendental and root instructions, so that every build of the
+// programs computes the launch point and distances alike.
+inline Extended Cos(Extended a) {
+  Extended r;
+  asm("fcos" : "=t"(r) : "0"(a));
+  return r;
+}
+inline Extended Sin(Extended a) {
+  Extended r;
+  asm("fsin" : "=t"(r) : "0"(a));
+  return r;
+}
+inline Extended Sqrt(Extended a) {
+  Extended r;
+  asm("fsqrt" : "=t"(r) : "0"(a));
+  return r;
+}
+inline constexpr Extended Pi = 3.14159265358979323846264338327950288L;
+
+// Distance of (X, Y) from the centre: squares and sum in checked 32-bit
+// integers, the root in extended precision.
+[[gnu::always_inline]] inline Extended Distance() {
+  const int32_t dx = sys::SubChecked(X, CentreX);
+  const int32_t dy = sys::SubChecked(Y, CentreY);
+  const int32_t s = sys::AddChecked(sys::MulChecked(dx, dx), sys::MulChecked(dy, dy));
+  return Sqrt(static_cast<Extended>(s));
+}
+
+// The colour rules.
+struct WhiteRule {
+  static constexpr uint16_t SeedColour = 15;
+  static bool Holds(uint16_t v) { return v == 15; }
+  static uint16_t Colour() { return 15; }
+  static void AfterDraw() {}
+};
+
+struct RadialRule {
+  static constexpr uint16_t SeedColour = 1;
+  static bool Holds(uint16_t v) { return v > 0; }
+  static uint16_t Colour() { return sys::ToWord(sys::Round(Distance() + 20.0L)); }
+  static void AfterDraw() {}
+};
+
+struct OrderRule {
+  static constexpr uint16_t SeedColour = 1;
+  static bool Holds(uint16_t v) { return v > 0; }
+  static uint16_t Colour() {
+    return sys::Int64ToWord(sys::Trunc(static_cast<Extended>(SZIN) / 10.0L));
+  }
+  static void AfterDraw() { SZIN = sys::AddChecked(SZIN, 1); }
+};
+
+void GRAFIKA();
+
+// Probes one neighbour; its coordinates are checked before the call.
+template <class Rule>
+[[gnu::always_inline]] inline bool Neighbour(int32_t dx, int32_t dy) {
+  const int16_t nx = dx == 0 ? X : sys::ToInt16(sys::AddChecked(X, dx));
+  const int16_t ny = dy == 0 ? Y : sys::ToInt16(sys::AddChecked(Y, dy));
+  return Rule::Holds(graph::GetPixel(nx, ny));
+}
+
+// Walks the particle placed at (X, Y) until it sticks or escapes.
+template <class Rule>
+void TAPAD() {
+  bool JO = false;
+  for (;;) {
+    X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
+    Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
+    ++Steps;
+    JO = Neighbour<Rule>(1, 1) || Neighbour<Rule>(1, 0) || Neighbour<Rule>(1, -1) ||
+         Neighbour<Rule>(0, 1) || Neighbour<Rule>(0, -1) || Neighbour<Rule>(-1, 1) ||
+         Neighbour<Rule>(-1, 0) || Neighbour<Rule>(-1, -1);
+    if (JO) break;
+    if (Distance() >= EscapeFactor * R) break;
+  }
+  if (JO) {
+    const uint16_t colour = Rule::Colour();
+    graph::PutPixel(X, Y, colour);
+    Rule::AfterDraw();
+    if (OnStuck) OnStuck(X, Y, colour);
+    if (Distance() >= R - RadiusStep) R = R + RadiusStep;
+  }
+}
+
+// Draws a launch angle and places the particle on the launch circle.
+inline void Launch() {
+  SZOG = sys::ToInt16(sys::Random(3600));
+  const Extended angle = Pi * static_cast<Extended>(SZOG) / 1800.0L;
+  X = sys::ToInt16(sys::AddChecked(CentreX, sys::Round(R * Cos(angle))));
+  Y = sys::ToInt16(sys::AddChecked(CentreY, sys::Round(R * Sin(angle))));
+  ++Launched;
+}
+
+// Start: launch radius, graphics, seed pixel.
+template <class Rule>
+void Start() {
+  R = StartRadius;
+  SZIN = 200;
+  GRAFIKA();
+  graph::PutPixel(static_cast<int16_t>(CentreX), static_cast<int16_t>(CentreY), Rule::SeedColour);
+}
+
+// The particle loop: a key in the console ends it between particles.
+template <class Rule>
+void Grow() {
+  do {
+    Launch();
+    TAPAD<Rule>();
+  } while (!crt::KeyPressed());
+}
+
+// The closing line input, then graphics closed.
+void Finish();
+
+// The whole main program after the module initialisation.
+template <class Rule>
+void MainProgram() {
+  sys::IsConsole = true;
+  sys::InitializeUnits();
+  sys::Randomize();
+  Start<Rule>();
+  Grow<Rule>();
+  Finish();
+}
+
+// The programs' module table, in its fixed order.
+void InstallUnitTable();
+
+}  // namespace agg

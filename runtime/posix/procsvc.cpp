@@ -1,0 +1,56 @@
+// Process services on POSIX systems.
+#include "runtime/procsvc.h"
+
+#include <cerrno>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sys::os {
+
+Handle GetStdHandle(StdHandleKind kind) {
+  switch (kind) {
+    case StdInputHandle: return STDIN_FILENO;
+    case StdOutputHandle: return STDOUT_FILENO;
+    case StdErrorHandle: return STDERR_FILENO;
+  }
+  return InvalidHandle;
+}
+
+int32_t WriteHandle(Handle h, const void* data, int32_t len) {
+  for (;;) {
+    ssize_t n = ::write(static_cast<int>(h), data, static_cast<size_t>(len));
+    if (n >= 0) return static_cast<int32_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+int32_t ReadHandle(Handle h, void* data, int32_t len) {
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(h), data, static_cast<size_t>(len));
+    if (n >= 0) return static_cast<int32_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool IsCharDevice(Handle h) {
+  struct stat st;
+  return ::fstat(static_cast<int>(h), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+uint32_t TickCount() {
+  timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+void SleepMs(uint32_t ms) {
+  timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void ExitProcess(uint32_t code) { ::_exit(static_cast<int>(code & 0xFF)); }
+
+}  // namespace sys::os

@@ -1,0 +1,83 @@
+// The pseudo-random generator: three small linear congruential states whose
+// scaled sum, taken modulo 1, is the result.  All state arithmetic is
+// unsigned 32-bit; the float part is 80-bit extended.
+#include "runtime/system.h"
+
+namespace sys {
+
+uint32_t RandSeed = 0;
+bool InitialSeed = true;
+uint32_t OldRandSeed = 0;
+uint32_t Seed2 = 0;
+uint32_t Seed3 = 0;
+
+namespace {
+
+// Restarts the generator whenever RandSeed no longer holds the value the
+// generator itself last left there.
+inline void ReseedTest() {
+  if (InitialSeed || RandSeed != OldRandSeed) [[unlikely]] {
+    InitialSeed = false;
+    OldRandSeed = RandSeed;
+    NewSeed();
+  }
+}
+
+// The sum lies in [0, 3), where taking off its whole part is exact, so the
+// result equals Frac without touching the control word on every draw.
+inline Extended FracOfSum(Extended s) {
+  if (s >= 2.0L) return s - 2.0L;
+  if (s >= 1.0L) return s - 1.0L;
+  return s;
+}
+
+// |p| < 2^31 here, so truncation cannot fail; fisttp truncates whatever the
+// rounding mode, again sparing two control-word loads per draw.
+inline int64_t TruncInRange(Extended p) {
+  int64_t r;
+  asm("fisttpll %0" : "=m"(r) : "t"(p) : "st");
+  return r;
+}
+
+}  // namespace
+
+void NewSeed() {
+  RandSeed = RandSeed % 1000003u;
+  // A seed that the reduction changed makes this first draw reseed once
+  // more, from the reduced value; the draws below then decide the states.
+  uint32_t x = InternRandom(65000);
+  uint32_t y = InternRandom(65000);
+  Seed2 = (x * y) % 600011u;
+  uint32_t u = InternRandom(65000);
+  uint32_t v = InternRandom(65000);
+  Seed3 = (u * v) % 765241u;
+}
+
+uint32_t InternRandom(uint32_t l) {
+  ReseedTest();
+  RandSeed = ((RandSeed + 1u) * 998u) % 1000003u;
+  OldRandSeed = RandSeed;
+  return l == 0 ? 0 : RandSeed % l;
+}
+
+Extended Random() {
+  ReseedTest();
+  RandSeed = ((RandSeed + 1u) * 706u) % 500009u;
+  OldRandSeed = RandSeed;
+  Seed2 = ((Seed2 + 1u) * 774u) % 600011u;
+  Seed3 = ((Seed3 + 1u) * 871u) % 765241u;
+  // Left to right, each quotient and each sum rounded to extended.
+  Extended sum = static_cast<Extended>(RandSeed) / 500009.0L;
+  sum = sum + static_cast<Extended>(Seed2) / 600011.0L;
+  sum = sum + static_cast<Extended>(Seed3) / 765241.0L;
+  return FracOfSum(sum);
+}
+
+int32_t Random(int32_t n) {
+  Extended p = Random() * static_cast<Extended>(n);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(TruncInRange(p))));
+}
+
+void Randomize() { RandSeed = os::TickCount(); }
+
+}  // namespace sys
