@@ -122,12 +122,17 @@ void TAPAD() {
   }
 }
 
-// Draws a launch angle and places the particle on the launch circle.
-inline void Launch() {
-  SZOG = sys::ToInt16(sys::Random(3600));
+// Places the particle on the launch circle at angle SZOG.
+inline void Place() {
   const Extended angle = Pi * static_cast<Extended>(SZOG) / 1800.0L;
   X = sys::ToInt16(sys::AddChecked(CentreX, sys::Round(R * Cos(angle))));
   Y = sys::ToInt16(sys::AddChecked(CentreY, sys::Round(R * Sin(angle))));
+}
+
+// Draws a launch angle and places the particle.
+inline void Launch() {
+  SZOG = sys::ToInt16(sys::Random(3600));
+  Place();
   ++Launched;
 }
 

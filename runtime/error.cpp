@@ -1,6 +1,7 @@
 // Run-time errors and the orderly exit: the single path that a failed
 // check, a failed I/O check or a halt takes, the exit-procedure chain and
 // the report on standard output.
+#include "runtime/faults.h"
 #include "runtime/system.h"
 
 namespace sys {
@@ -55,7 +56,10 @@ void WriteReport() {
   WriteLnEnd(StdOut);
 }
 
-[[noreturn]] void System_Exit() { os::ExitProcess(ExitCode); }
+[[noreturn]] void System_Exit() {
+  os::RemoveFaultHandlers();
+  os::ExitProcess(ExitCode);
+}
 
 }  // namespace
 
@@ -128,6 +132,7 @@ void Int_IOCheck() {
 }
 
 void Exe_Entry(void (*mainProgram)()) {
+  os::InstallFaultHandlers();
   OutermostFrame = __builtin_frame_address(0);
   SetFPUControlWord(FPUCW);
   mainProgram();

@@ -1,0 +1,30 @@
+// Processor faults as run-time errors.  The platform's fault hook decides
+// the error number and hands the fault here; the faulting thread then
+// resumes in JumpToHandleErrorFrame, which enters the ordinary error path
+// with the faulting instruction as the error address.
+#pragma once
+
+#include <cstdint>
+
+namespace sys {
+
+inline constexpr int kMaxPendingFaults = 16;
+extern uint8_t Except_Level;
+extern const void* Except_Eip[kMaxPendingFaults];
+extern uint8_t Except_Error[kMaxPendingFaults];
+extern bool Reset_FPU[kMaxPendingFaults];
+extern void* Except_Frame[kMaxPendingFaults];
+
+// Records a fault; false when it must be left to the system (no frame, or
+// too many faults pending).
+bool SysHandleErrorFrame(uint8_t error, const void* eip, void* frame, bool resetFpu);
+// Where the faulting thread resumes: takes the newest entry and raises it.
+[[noreturn]] void JumpToHandleErrorFrame();
+
+namespace os {
+// Installs and removes the process-wide fault hook.
+void InstallFaultHandlers();
+void RemoveFaultHandlers();
+}  // namespace os
+
+}  // namespace sys

@@ -1,0 +1,126 @@
+// Processor faults on Linux/x86-64: the hardware signals are classified
+// into run-time error numbers and the faulting thread is sent on into the
+// error path by rewriting its saved context, so the exit sequence runs on
+// that thread as on any other run-time error.
+#include <signal.h>
+#include <ucontext.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/faults.h"
+#include "runtime/system.h"
+
+namespace sys::os {
+
+namespace {
+
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+
+// The handler runs here, so that it can run at all once the stack is
+// exhausted.
+alignas(16) char altStack[64 * 1024];
+// After a stack overflow the exit sequence needs a stack of its own.
+alignas(16) char emergencyStack[256 * 1024];
+
+// How far above the stack pointer a frame pointer may lie and still be
+// taken for one: a faulting routine's frame is never further up than this.
+constexpr uintptr_t kMaxFrameDistance = 64u << 20;
+constexpr uintptr_t kRedZone = 128;
+// A fault this close to the stack pointer is the stack running out.
+constexpr uintptr_t kStackProbeReach = 64 * 1024;
+
+// Unmasked x87 exceptions pending in the saved state, by priority.
+uint8_t X87Error(const _libc_fpstate* fp) {
+  if (fp == nullptr) return 0;
+  const unsigned pending = fp->swd & ~fp->cwd & 0x3F;
+  if (pending & 0x01) return 207;  // invalid operation, stack fault
+  if (pending & 0x02) return 216;  // denormal operand
+  if (pending & 0x04) return 200;  // division by zero
+  if (pending & 0x08) return 205;  // overflow
+  if (pending & 0x10) return 206;  // underflow
+  return 0;                        // a precision fault is not ours
+}
+
+uint8_t Classify(int sig, const siginfo_t* si, const ucontext_t* uc, bool& floating) {
+  floating = false;
+  const uintptr_t sp = static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+  switch (sig) {
+    case SIGFPE: {
+      if (const uint8_t e = X87Error(uc->uc_mcontext.fpregs)) {
+        floating = true;
+        return e;
+      }
+      switch (si->si_code) {
+        case FPE_INTDIV: return 200;
+        case FPE_INTOVF: return 215;
+        case FPE_FLTSUB: return 201;
+        case FPE_FLTDIV: floating = true; return 200;
+        case FPE_FLTOVF: floating = true; return 205;
+        case FPE_FLTUND: floating = true; return 206;
+        case FPE_FLTINV: floating = true; return 207;
+        default: return 0;
+      }
+    }
+    case SIGILL: return 217;
+    case SIGSEGV:
+    case SIGBUS: {
+      const uintptr_t addr = reinterpret_cast<uintptr_t>(si->si_addr);
+      const bool nearStack = addr < sp + kStackProbeReach && addr + kStackProbeReach > sp;
+      return sig == SIGSEGV && nearStack ? 202 : 216;
+    }
+    default: return 0;
+  }
+}
+
+void Handler(int sig, siginfo_t* si, void* context) {
+  auto* uc = static_cast<ucontext_t*>(context);
+  greg_t* regs = uc->uc_mcontext.gregs;
+  bool floating = false;
+  const uint8_t error = Classify(sig, si, uc, floating);
+  const uintptr_t sp = static_cast<uintptr_t>(regs[REG_RSP]);
+  uintptr_t bp = static_cast<uintptr_t>(regs[REG_RBP]);
+  if (bp < sp || bp - sp > kMaxFrameDistance || bp % sizeof(void*) != 0) bp = 0;
+  // An x87 fault is reported at the x87 instruction that raised it, not at
+  // the later one where the unit delivered it.
+  const void* eip = floating && uc->uc_mcontext.fpregs && uc->uc_mcontext.fpregs->rip
+                        ? reinterpret_cast<const void*>(uc->uc_mcontext.fpregs->rip)
+                        : reinterpret_cast<const void*>(regs[REG_RIP]);
+  if (error == 0 || !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
+    // Declined: the same fault recurs with the system's own handling.
+    ::signal(sig, SIG_DFL);
+    return;
+  }
+  if (floating && uc->uc_mcontext.fpregs) {
+    // Otherwise the restored unit would deliver the same fault again.
+    uc->uc_mcontext.fpregs->swd &= ~0x80FF;
+    uc->uc_mcontext.fpregs->mxcsr &= ~0x3Fu;
+  }
+  uintptr_t resume = error == 202 ? reinterpret_cast<uintptr_t>(emergencyStack + sizeof emergencyStack)
+                                  : sp - kRedZone;
+  // As if the faulting instruction had called the trampoline.
+  resume = (resume & ~uintptr_t{15}) - sizeof(void*);
+  std::memcpy(reinterpret_cast<void*>(resume), &eip, sizeof eip);
+  regs[REG_RSP] = static_cast<greg_t>(resume);
+  regs[REG_RIP] = reinterpret_cast<greg_t>(&JumpToHandleErrorFrame);
+}
+
+}  // namespace
+
+void InstallFaultHandlers() {
+  stack_t ss{};
+  ss.ss_sp = altStack;
+  ss.ss_size = sizeof altStack;
+  ::sigaltstack(&ss, nullptr);
+  struct sigaction sa{};
+  sa.sa_sigaction = Handler;
+  sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kSignals) ::sigaction(sig, &sa, nullptr);
+}
+
+void RemoveFaultHandlers() {
+  for (int sig : kSignals) ::signal(sig, SIG_DFL);
+}
+
+}  // namespace sys::os
