@@ -1,0 +1,288 @@
+// The window driver's pixel level: the built-in palette, the palette table,
+// setting and reading single pixels, spans, the background colour and
+// clearing the viewport.
+//
+// The window thread releases the surfaces and Pal in its teardown, so every
+// routine here tests GraphRunning and touches Pal or a surface only while it
+// holds GraphDrawing.
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "graph/graph.h"
+#include "graph/window.h"
+
+namespace graph {
+namespace {
+
+constexpr std::array<RGBRec, 256> MakeDefaultColors() {
+  constexpr int16_t Basic[16][3] = {{0, 0, 0},      {0, 0, 168},    {0, 168, 0},    {0, 168, 168},
+                                    {168, 0, 0},    {168, 0, 168},  {168, 84, 0},   {168, 168, 168},
+                                    {84, 84, 84},   {84, 84, 252},  {84, 252, 84},  {84, 252, 252},
+                                    {252, 84, 84},  {252, 84, 252}, {252, 252, 84}, {252, 252, 252}};
+  constexpr int16_t Greys[16] = {0, 20, 32, 44, 56, 68, 80, 96, 112, 128, 144, 160, 180, 200, 224, 252};
+  // Five levels per hue ring, darker and paler rings after the bright one.
+  constexpr int16_t RingLevels[9][5] = {{0, 64, 124, 188, 252},  {124, 156, 188, 220, 252},
+                                        {180, 196, 216, 232, 252}, {0, 28, 56, 84, 112},
+                                        {56, 68, 84, 96, 112},   {80, 88, 96, 104, 112},
+                                        {0, 16, 32, 48, 64},     {32, 40, 48, 56, 64},
+                                        {44, 48, 52, 60, 64}};
+  std::array<RGBRec, 256> c{};
+  for (int i = 0; i < 16; ++i) {
+    c[i] = {Basic[i][0], Basic[i][1], Basic[i][2]};
+    c[16 + i] = {Greys[i], Greys[i], Greys[i]};
+  }
+  // Each ring runs blue, magenta, red, yellow, green, cyan, one component
+  // moving through the levels in each quarter of a sixth.
+  for (int ring = 0; ring < 9; ++ring) {
+    const int16_t* L = RingLevels[ring];
+    for (int k = 0; k < 24; ++k) {
+      RGBRec e{};
+      switch (k / 4) {
+        case 0: e = {L[k], L[0], L[4]}; break;
+        case 1: e = {L[4], L[0], L[8 - k]}; break;
+        case 2: e = {L[4], L[k - 8], L[0]}; break;
+        case 3: e = {L[16 - k], L[4], L[0]}; break;
+        case 4: e = {L[0], L[4], L[k - 16]}; break;
+        default: e = {L[0], L[24 - k], L[4]}; break;
+      }
+      c[32 + 24 * ring + k] = e;
+    }
+  }
+  return c;  // 248..255 stay black
+}
+
+// How many entries a colour number may index: the palette that exists.  A
+// mode opened while the window still ran keeps the first mode's palette,
+// which may be smaller than the new MaxColor says.
+inline uint32_t PaletteBound() {
+  return std::min(static_cast<uint32_t>(Pal.size()), static_cast<uint32_t>(std::max(MaxColor, 0)));
+}
+
+// Colour numbers at or above the palette's size wrap round it.
+inline const RGBRec* PalEntry(uint32_t colour) {
+  const uint32_t n = PaletteBound();
+  if (n == 0) return nullptr;
+  return &Pal[colour < n ? colour : colour % n];
+}
+
+inline uint32_t EntryPixel(const RGBRec& c) { return RGBToPixel(EntryToRGB(c)); }
+
+inline int16_t Translate(int16_t v, int16_t origin) { return static_cast<int16_t>(v + origin); }
+
+inline bool OutsideViewport(int32_t x, int32_t y) {
+  return x < StartXViewPort || x > StartXViewPort + ViewWidth || y < StartYViewPort ||
+         y > StartYViewPort + ViewHeight;
+}
+
+inline bool OnSurface(int32_t x, int32_t y) {
+  return static_cast<uint32_t>(x) < static_cast<uint32_t>(BackBuffer.Width) &&
+         static_cast<uint32_t>(y) < static_cast<uint32_t>(BackBuffer.Height);
+}
+
+inline uint32_t& BackPixel(int32_t x, int32_t y) {
+  return BackBuffer.Pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(BackBuffer.Width) +
+                           static_cast<std::size_t>(x)];
+}
+
+// Off the surface a pixel reads as white, what window systems answer for a
+// point outside a bitmap.
+inline uint32_t ReadPixel(int32_t x, int32_t y) { return OnSurface(x, y) ? BackPixel(x, y) : 0x00FFFFFFu; }
+
+void SetPixelBoth(int32_t x, int32_t y, uint32_t pixel) {
+  if (!OnSurface(x, y)) return;
+  if (DrawToBitmap) BackPixel(x, y) = pixel;
+  if (DrawToScreen) backend::DrawPixel(x, y, pixel);
+}
+
+// The entry at the smallest sum of component differences, the lowest of
+// equally near ones.
+uint16_t NearestEntry(int32_t red, int32_t green, int32_t blue) {
+  const uint32_t n = PaletteBound();
+  int32_t best = std::numeric_limits<int32_t>::max();
+  uint16_t nearest = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const RGBRec& c = Pal[i];
+    const int32_t d = std::abs(red - c.Red) + std::abs(green - c.Green) + std::abs(blue - c.Blue);
+    if (d < best) {
+      nearest = static_cast<uint16_t>(i);
+      best = d;
+      if (d == 0) break;
+    }
+  }
+  return nearest;
+}
+
+// Orders a..b and clips it to lo..hi; false when nothing is left.
+bool ClipRange(int32_t& a, int32_t& b, int32_t lo, int32_t hi) {
+  if (a > b) std::swap(a, b);
+  a = std::max(a, lo);
+  b = std::min(b, hi);
+  return a <= b;
+}
+
+// A horizontal or vertical span in viewport coordinates, clipped to the
+// viewport when clipping is on and always to the surface.  Spans of up to
+// three pixels go pixel by pixel through DirectPutPixel, so they honour the
+// write mode; longer ones are drawn whole in CurrentColor.
+void Span(int16_t x1, int16_t y1, int16_t x2, int16_t y2) {
+  int32_t ax = Translate(x1, StartXViewPort), bx = Translate(x2, StartXViewPort);
+  int32_t ay = Translate(y1, StartYViewPort), by = Translate(y2, StartYViewPort);
+  if (ClipPixels && !(ClipRange(ax, bx, StartXViewPort, StartXViewPort + ViewWidth) &&
+                      ClipRange(ay, by, StartYViewPort, StartYViewPort + ViewHeight)))
+    return;
+  std::lock_guard lock(GraphDrawing);
+  if (!GraphRunning || !ClipRange(ax, bx, 0, BackBuffer.Width - 1) ||
+      !ClipRange(ay, by, 0, BackBuffer.Height - 1))
+    return;
+  if ((bx - ax) + (by - ay) < 3) {
+    for (int32_t y = ay; y <= by; ++y)
+      for (int32_t x = ax; x <= bx; ++x) DirectPutPixel(static_cast<int16_t>(x), static_cast<int16_t>(y));
+    return;
+  }
+  const RGBRec* c = PalEntry(CurrentColor);
+  if (!c) return;
+  const uint32_t pixel = EntryPixel(*c);
+  if (ay != by) {
+    for (int32_t y = ay; y <= by; ++y) SetPixelBoth(ax, y, pixel);
+    return;
+  }
+  if (DrawToBitmap) std::fill(&BackPixel(ax, ay), &BackPixel(bx, ay) + 1, pixel);
+  if (DrawToScreen) backend::DrawHLine(ax, bx, ay, pixel);
+}
+
+// The drivers' common fallback: pixel by pixel through DirectPutPixelClip.
+void SpanDefault(int16_t x1, int16_t y1, int16_t x2, int16_t y2) {
+  if (x1 > x2) std::swap(x1, x2);
+  if (y1 > y2) std::swap(y1, y2);
+  for (int32_t y = y1; y <= y2; ++y)
+    for (int32_t x = x1; x <= x2; ++x)
+      DirectPutPixelClip(Translate(static_cast<int16_t>(x), StartXViewPort),
+                         Translate(static_cast<int16_t>(y), StartYViewPort));
+}
+
+// The palette entry a palette call may use; sets the result code when none.
+RGBRec* PaletteSlot(int16_t colour) {
+  if (DirectColor || colour < 0 || static_cast<uint32_t>(colour) >= PaletteBound() || !GraphRunning) {
+    _GraphResult = result::Failure;
+    return nullptr;
+  }
+  return &Pal[static_cast<std::size_t>(colour)];
+}
+
+}  // namespace
+
+const std::array<RGBRec, 256> DefaultColors = MakeDefaultColors();
+std::vector<RGBRec> Pal;
+
+void InitWin32GUI16Colors() {
+  if (GraphRunning) return;
+  {
+    std::lock_guard lock(GraphDrawing);
+    const auto n = std::clamp<std::ptrdiff_t>(MaxColor, 0, DefaultColors.size());
+    Pal.assign(DefaultColors.begin(), DefaultColors.begin() + n);
+  }
+  WindowStart();
+}
+
+void PutPixel16Win32GUI(int16_t x, int16_t y, uint16_t colour) {
+  x = Translate(x, StartXViewPort);
+  y = Translate(y, StartYViewPort);
+  if (ClipPixels && OutsideViewport(x, y)) return;
+  std::lock_guard lock(GraphDrawing);
+  if (!GraphRunning) return;
+  if (const RGBRec* c = PalEntry(colour)) SetPixelBoth(x, y, EntryPixel(*c));
+}
+
+uint16_t GetPixel16Win32GUI(int16_t x, int16_t y) {
+  x = Translate(x, StartXViewPort);
+  y = Translate(y, StartYViewPort);
+  if (ClipPixels && OutsideViewport(x, y)) return 0;
+  std::lock_guard lock(GraphDrawing);
+  if (!GraphRunning) {
+    _GraphResult = result::Failure;
+    return 0;
+  }
+  const uint32_t pixel = ReadPixel(x, y);
+  return NearestEntry((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+void DirectPutPixel16Win32GUI(int16_t x, int16_t y) {
+  std::lock_guard lock(GraphDrawing);
+  if (!GraphRunning) return;
+  const RGBRec* c = PalEntry(CurrentColor);
+  if (!c) return;
+  uint32_t pixel = EntryPixel(*c);
+  switch (CurrentWriteMode) {
+    case 1: pixel ^= ReadPixel(x, y); break;
+    case 2: pixel |= ReadPixel(x, y); break;
+    case 3: pixel &= ReadPixel(x, y); break;
+    case 4: pixel = EntryPixel(*PalEntry(static_cast<uint16_t>(~CurrentColor))); break;
+    default: break;
+  }
+  SetPixelBoth(x, y, pixel);
+}
+
+void DirectPutPixelClip(int16_t x, int16_t y) {
+  if (ClipPixels && OutsideViewport(x, y)) return;
+  DirectPutPixel(x, y);
+}
+
+uint16_t GetPaletteEntry(uint16_t red, uint16_t green, uint16_t blue) {
+  std::lock_guard lock(GraphDrawing);
+  if (!GraphRunning) return 0;
+  return NearestEntry(red, green, blue);
+}
+
+void SetRGBPaletteWin32GUI(int16_t colour, int16_t red, int16_t green, int16_t blue) {
+  std::lock_guard lock(GraphDrawing);
+  if (RGBRec* entry = PaletteSlot(colour)) *entry = {red, green, blue};
+}
+
+void GetRGBPaletteWin32GUI(int16_t colour, int16_t& red, int16_t& green, int16_t& blue) {
+  std::lock_guard lock(GraphDrawing);
+  if (const RGBRec* entry = PaletteSlot(colour)) {
+    red = entry->Red;
+    green = entry->Green;
+    blue = entry->Blue;
+  }
+}
+
+// A window has a single page.
+void SetActiveWin32GUI(uint16_t) {}
+void SetVisualWin32GUI(uint16_t) {}
+
+void HLine16Win32GUI(int16_t x, int16_t x2, int16_t y) { Span(x, y, x2, y); }
+void VLine16Win32GUI(int16_t x, int16_t y, int16_t y2) { Span(x, y, x, y2); }
+void HLineDefault(int16_t x, int16_t x2, int16_t y) { SpanDefault(x, y, x2, y); }
+void VLineDefault(int16_t x, int16_t y, int16_t y2) { SpanDefault(x, y, x, y2); }
+
+void SetBkColor(uint16_t colour) {
+  ViewPortType saved;
+  GetViewSettings(saved);
+  SetViewPort(0, 0, MaxX, MaxY, false);
+  CurrentBkColor = colour;
+  // The background is palette entry 0, redefined.
+  if (!DirectColor && colour < DefaultColors.size()) {
+    const RGBRec& c = DefaultColors[colour];
+    SetRGBPalette(0, c.Red, c.Green, c.Blue);
+  }
+  SetViewPort(saved.x1, saved.y1, saved.x2, saved.y2, saved.Clip);
+}
+
+void ClearViewPortDefault() {
+  CurrentX = CurrentY = 0;
+  const uint16_t colour = CurrentColor;
+  const int16_t writeMode = CurrentWriteMode;
+  const LineSettingsType line = LineInfo;
+  CurrentColor = CurrentBkColor;
+  CurrentWriteMode = 0;
+  LineInfo = {0, 0, 1};
+  for (int32_t row = 0; row <= ViewHeight; ++row) HLine(0, ViewWidth, static_cast<int16_t>(row));
+  LineInfo = line;
+  CurrentWriteMode = writeMode;
+  CurrentColor = colour;
+}
+
+}  // namespace graph
