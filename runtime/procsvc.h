@@ -21,7 +21,17 @@ bool IsCharDevice(Handle h);
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
 // Ends the process at once: no destructors, no atexit handlers, no flushing
-// of anything the runtime did not flush itself.
+// of anything the runtime did not flush itself.  The process-end hooks run
+// first.
 [[noreturn]] void ExitProcess(uint32_t code);
+
+// Process-end hooks: for what a backend must put back however the process
+// ends (a terminal's modes).  They run, newest first and each at most once,
+// from ExitProcess, from the fault hook before it leaves a fault to the
+// system, and from a backend's own handler of a fatal signal; so a hook must
+// be async-signal-safe.  False when all kMaxProcessEndHooks slots are taken.
+inline constexpr int kMaxProcessEndHooks = 4;
+bool AtProcessEnd(void (*hook)());
+void RunProcessEndHooks();
 
 }  // namespace sys::os

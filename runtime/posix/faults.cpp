@@ -87,7 +87,9 @@ void Handler(int sig, siginfo_t* si, void* context) {
                         ? reinterpret_cast<const void*>(uc->uc_mcontext.fpregs->rip)
                         : reinterpret_cast<const void*>(regs[REG_RIP]);
   if (error == 0 || !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
-    // Declined: the same fault recurs with the system's own handling.
+    // Declined: the same fault recurs with the system's own handling, which
+    // ends the process without the exit path.
+    RunProcessEndHooks();
     ::signal(sig, SIG_DFL);
     return;
   }

@@ -1,6 +1,7 @@
 // Process services on POSIX systems.
 #include "runtime/procsvc.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
@@ -51,6 +52,31 @@ void SleepMs(uint32_t ms) {
   }
 }
 
-void ExitProcess(uint32_t code) { ::_exit(static_cast<int>(code & 0xFF)); }
+namespace {
+
+// Lock-free, so that a signal handler may take hooks while another thread
+// adds one.
+std::atomic<void (*)()> endHooks[kMaxProcessEndHooks];
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
+}  // namespace
+
+bool AtProcessEnd(void (*hook)()) {
+  for (auto& slot : endHooks) {
+    void (*empty)() = nullptr;
+    if (slot.compare_exchange_strong(empty, hook)) return true;
+  }
+  return false;
+}
+
+void RunProcessEndHooks() {
+  for (int i = kMaxProcessEndHooks - 1; i >= 0; --i)
+    if (void (*hook)() = endHooks[i].exchange(nullptr)) hook();
+}
+
+void ExitProcess(uint32_t code) {
+  RunProcessEndHooks();
+  ::_exit(static_cast<int>(code & 0xFF));
+}
 
 }  // namespace sys::os

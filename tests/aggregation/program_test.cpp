@@ -122,7 +122,8 @@ TEST_F(Program, WhiteRuleIgnoresOtherColoursAndAFirstStepOntoTheAggregateSticks)
   // In the radial rule any value above 0 holds, and the particle's colour
   // replaces the pixel it stepped onto.
   graph::ClearViewPort();
-  graph::PutPixel(569, 384, 31);  // reads back as 15
+  graph::PutPixel(569, 384, 5);
+  graph::PutPixel(570, 384, 31);  // reads back as 15
   Seed(0);
   agg::X = 568, agg::Y = 384;
   agg::Steps = 0;
@@ -181,7 +182,7 @@ TEST(ProgramDeathTest, ALaunchPointBeyond16BitsIsRangeError201) {
   EXPECT_EXIT(
       {
         testsupport::ReportToStderr();
-        agg::R = 32000.0L;
+        agg::R = 32300.0L;  // 512 + 32300 does not fit
         agg::SZOG = 0;
         agg::Place();
       },

@@ -22,10 +22,12 @@ int* volatile nowhere = nullptr;
 void IllegalInstruction() { asm volatile("ud2"); }
 void Breakpoint() { asm volatile("int3"); }
 
+volatile bool deeper = true;
+
 [[gnu::noinline]] int Recurse(int depth) {
   volatile char pad[512];
   pad[0] = static_cast<char>(depth);
-  return Recurse(depth + 1) + pad[0];
+  return (deeper ? Recurse(depth + 1) : 0) + pad[0];
 }
 
 // Reports the control word as the exit procedures see it, less the
