@@ -14,11 +14,9 @@ using Rule = agg::OrderRule;
 #error "choose a colour rule"
 #endif
 
-void Program() { agg::MainProgram<Rule>(); }
-
 }  // namespace
 
 int main() {
   agg::InstallUnitTable();
-  sys::Exe_Entry(Program);
+  sys::Exe_Entry(agg::MainProgram<Rule>);
 }

@@ -18,12 +18,6 @@ void GRAFIKA() {
   graph::InitGraph(GD, GM, "");
 }
 
-void Finish() {
-  sys::ReadLn_End(sys::Input);
-  sys::Int_IOCheck();
-  graph::CloseGraph();
-}
-
 namespace {
 
 // Two modules whose set-up and clean-up nothing in the programs observes:

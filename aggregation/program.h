@@ -99,9 +99,10 @@ template <class Rule>
   return Rule::Holds(graph::GetPixel(nx, ny));
 }
 
-// Walks the particle placed at (X, Y) until it sticks or escapes.
+// Walks the particle placed at (X, Y) until it sticks or escapes.  A
+// routine of its own, so that a run-time error report shows the call.
 template <class Rule>
-void TAPAD() {
+[[gnu::noinline]] void TAPAD() {
   bool JO = false;
   for (;;) {
     X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
@@ -138,16 +139,17 @@ inline void Launch() {
 
 // Start: launch radius, graphics, seed pixel.
 template <class Rule>
-void Start() {
+[[gnu::always_inline]] inline void Start() {
   R = StartRadius;
   SZIN = 200;
   GRAFIKA();
   graph::PutPixel(static_cast<int16_t>(CentreX), static_cast<int16_t>(CentreY), Rule::SeedColour);
 }
 
-// The particle loop: a key in the console ends it between particles.
+// The particle loop: a key in the console ends it between particles.  It is
+// part of the main program, not a routine of its own.
 template <class Rule>
-void Grow() {
+[[gnu::always_inline]] inline void Grow() {
   do {
     Launch();
     TAPAD<Rule>();
@@ -155,7 +157,11 @@ void Grow() {
 }
 
 // The closing line input, then graphics closed.
-void Finish();
+[[gnu::always_inline]] inline void Finish() {
+  sys::ReadLn_End(sys::Input);
+  sys::Int_IOCheck();
+  graph::CloseGraph();
+}
 
 // The whole main program after the module initialisation.
 template <class Rule>

@@ -129,8 +129,9 @@ void Summary(double seconds) {
   sys::WriteLnEnd(sys::StdOut);
 }
 
+// Part of the main program (Program below), as the programs' own steps are.
 template <class Rule>
-void Run() {
+[[gnu::always_inline]] inline void Run() {
   sys::IsConsole = true;
   sys::InitializeUnits();
   if (opt.seeded) {

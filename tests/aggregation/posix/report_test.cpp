@@ -1,0 +1,111 @@
+// Whole processes ending by run-time errors: the report's lines on a
+// file, a terminal and a full device, and the exit code in each case.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Ended {
+  int code = -1;
+  std::string out;
+};
+
+enum class Sink { Pipe, Pty, DevFull };
+
+// Runs argv with standard output on the given sink; returns its exit code
+// and what it wrote there.
+Ended RunProcess(std::vector<std::string> args, Sink sink) {
+  int readFd = -1, writeFd = -1;
+  if (sink == Sink::Pipe) {
+    int p[2];
+    if (pipe(p) != 0) return {};
+    readFd = p[0], writeFd = p[1];
+  } else if (sink == Sink::Pty) {
+    if (openpty(&readFd, &writeFd, nullptr, nullptr, nullptr) != 0) return {};
+  } else {
+    writeFd = open("/dev/full", O_WRONLY);
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(writeFd, STDOUT_FILENO);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(writeFd);
+  Ended e;
+  if (readFd >= 0) {
+    char buf[4096];
+    for (ssize_t n; (n = read(readFd, buf, sizeof buf)) > 0;) e.out.append(buf, static_cast<size_t>(n));
+    close(readFd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  e.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  return e;
+}
+
+// Splits a report into its lines, CR LF or LF, checking its shape: the
+// error line, the same address again, frame lines, an empty line.
+std::vector<std::string> ReportLines(std::string out, int error) {
+  out = std::regex_replace(out, std::regex("\r\n"), "\n");
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(out.substr(start, end - start));
+  std::smatch m;
+  EXPECT_GE(lines.size(), 3u) << out;
+  if (lines.size() < 3) return {};
+  EXPECT_TRUE(std::regex_match(lines[0], m, std::regex("Runtime error " + std::to_string(error) +
+                                                       " at 0x([0-9A-F]{8})")))
+      << lines[0];
+  EXPECT_EQ(lines[1], "  0x" + m[1].str());
+  for (size_t i = 2; i + 1 < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], std::regex("  0x[0-9A-F]{8}")));
+  EXPECT_EQ(lines.back(), "");
+  return lines;
+}
+
+const std::string kAggsim = AGGSIM;
+const std::string kDeep = DEEP_ERROR;
+
+TEST(Report, RangeErrorInTheWalkAndInTheMainProgram) {
+  // Launched inside the 16-bit range, the walk runs into its edge: the
+  // report names the walk, the main program and the start routine.
+  const Ended walk = RunProcess({kAggsim, "--seed", "1", "--start-radius", "32000"}, Sink::Pipe);
+  EXPECT_EQ(walk.code, 201);
+  EXPECT_EQ(ReportLines(walk.out, 201).size(), 5u) << walk.out;
+  // A launch radius no launch point fits fails in the main program itself.
+  const Ended launch = RunProcess({kAggsim, "--seed", "1", "--start-radius", "50000"}, Sink::Pipe);
+  EXPECT_EQ(launch.code, 201);
+  EXPECT_EQ(ReportLines(launch.out, 201).size(), 4u) << launch.out;
+  // The same run gives the same bytes.
+  EXPECT_EQ(RunProcess({kAggsim, "--seed", "1", "--start-radius", "50000"}, Sink::Pipe).out, launch.out);
+}
+
+TEST(Report, FrameLinesAreLimitedOnATerminalOnly) {
+  const Ended file = RunProcess({kDeep, "300"}, Sink::Pipe);
+  EXPECT_EQ(file.code, 201);
+  EXPECT_EQ(ReportLines(file.out, 201).size(), 2u + 257u + 1u);
+  const Ended shallow = RunProcess({kDeep, "3"}, Sink::Pipe);
+  // Descend four times, then the start routine's caller line.
+  EXPECT_EQ(ReportLines(shallow.out, 201).size(), 2u + 5u + 1u) << shallow.out;
+  const Ended tty = RunProcess({kDeep, "300"}, Sink::Pty);
+  EXPECT_EQ(tty.code, 201);
+  EXPECT_EQ(ReportLines(tty.out, 201).size(), 2u + 9u + 1u);
+}
+
+TEST(Report, AnUnwritableStandardOutputKeepsTheExitCode) {
+  EXPECT_EQ(RunProcess({kDeep, "3"}, Sink::DevFull).code, 201);
+  EXPECT_EQ(RunProcess({kAggsim, "--seed", "1", "--start-radius", "50000"}, Sink::DevFull).code, 201);
+}
+
+}  // namespace
