@@ -91,32 +91,41 @@ struct OrderRule {
 
 void GRAFIKA();
 
+// Where the walk finds and draws the aggregate: in the programs, the
+// graphics surface through its hooks.  The benchmark puts a plain array in
+// its place to measure what the graphics module costs.
+struct HookSurface {
+  static uint16_t Get(int16_t x, int16_t y) { return graph::GetPixel(x, y); }
+  static void Put(int16_t x, int16_t y, uint16_t colour) { graph::PutPixel(x, y, colour); }
+};
+
 // Probes one neighbour; its coordinates are checked before the call.
-template <class Rule>
+template <class Rule, class Surface>
 [[gnu::always_inline]] inline bool Neighbour(int32_t dx, int32_t dy) {
   const int16_t nx = dx == 0 ? X : sys::ToInt16(sys::AddChecked(X, dx));
   const int16_t ny = dy == 0 ? Y : sys::ToInt16(sys::AddChecked(Y, dy));
-  return Rule::Holds(graph::GetPixel(nx, ny));
+  return Rule::Holds(Surface::Get(nx, ny));
 }
 
 // Walks the particle placed at (X, Y) until it sticks or escapes.  A
 // routine of its own, so that a run-time error report shows the call.
-template <class Rule>
+template <class Rule, class Surface = HookSurface>
 [[gnu::noinline]] void TAPAD() {
   bool JO = false;
   for (;;) {
     X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
     Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
     ++Steps;
-    JO = Neighbour<Rule>(1, 1) || Neighbour<Rule>(1, 0) || Neighbour<Rule>(1, -1) ||
-         Neighbour<Rule>(0, 1) || Neighbour<Rule>(0, -1) || Neighbour<Rule>(-1, 1) ||
-         Neighbour<Rule>(-1, 0) || Neighbour<Rule>(-1, -1);
+    JO = Neighbour<Rule, Surface>(1, 1) || Neighbour<Rule, Surface>(1, 0) ||
+         Neighbour<Rule, Surface>(1, -1) || Neighbour<Rule, Surface>(0, 1) ||
+         Neighbour<Rule, Surface>(0, -1) || Neighbour<Rule, Surface>(-1, 1) ||
+         Neighbour<Rule, Surface>(-1, 0) || Neighbour<Rule, Surface>(-1, -1);
     if (JO) break;
     if (Distance() >= EscapeFactor * R) break;
   }
   if (JO) {
     const uint16_t colour = Rule::Colour();
-    graph::PutPixel(X, Y, colour);
+    Surface::Put(X, Y, colour);
     Rule::AfterDraw();
     if (OnStuck) OnStuck(X, Y, colour);
     if (Distance() >= R - RadiusStep) R = R + RadiusStep;

@@ -265,7 +265,8 @@ struct RGBRec {
 
 extern const std::array<RGBRec, 256> DefaultColors;
 // The palette of the open mode; empty (no table) until a mode is opened and
-// again after the window's teardown.  Used only under GraphDrawing.
+// again after the window's teardown.  Used only under GraphDrawing, and changed
+// only through SetRGBPalette, which keeps GetPixel's answers in step.
 extern std::vector<RGBRec> Pal;
 
 // A palette entry as an RGB colour (red in the low byte); components are

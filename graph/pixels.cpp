@@ -114,6 +114,43 @@ uint16_t NearestEntry(int32_t red, int32_t green, int32_t blue) {
   return nearest;
 }
 
+// GetPixel maps every pixel it reads to the nearest palette entry.  The
+// answer depends only on the pixel's colour and the palette, so it is kept
+// per colour until the palette changes, and the search runs once per colour
+// met instead of once per read.
+class NearestMemo {
+ public:
+  NearestMemo() { Forget(kNoBound); }
+
+  uint16_t Find(uint32_t pixel) {
+    const uint32_t bound = PaletteBound();
+    if (bound != bound_) [[unlikely]]
+      Forget(bound);
+    Slot& s = slots_[(pixel * 0x9E3779B1u) >> (32 - kBits)];
+    if (s.pixel != pixel) [[unlikely]]
+      s = {pixel, NearestEntry((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF)};
+    return s.entry;
+  }
+
+  void Forget(uint32_t bound) {
+    bound_ = bound;
+    slots_.fill({kNoPixel, 0});
+  }
+
+ private:
+  static constexpr int kBits = 10;
+  static constexpr uint32_t kNoPixel = 0xFFFFFFFFu;  // no pixel has its top byte set
+  static constexpr uint32_t kNoBound = 0xFFFFFFFFu;
+  struct Slot {
+    uint32_t pixel;
+    uint16_t entry;
+  };
+  std::array<Slot, 1u << kBits> slots_;
+  uint32_t bound_;
+};
+
+NearestMemo nearest;
+
 // Orders a..b and clips it to lo..hi; false when nothing is left.
 bool ClipRange(int32_t& a, int32_t& b, int32_t lo, int32_t hi) {
   if (a > b) std::swap(a, b);
@@ -182,6 +219,7 @@ void InitWin32GUI16Colors() {
     std::lock_guard lock(GraphDrawing);
     const auto n = std::clamp<std::ptrdiff_t>(MaxColor, 0, DefaultColors.size());
     Pal.assign(DefaultColors.begin(), DefaultColors.begin() + n);
+    nearest.Forget(PaletteBound());
   }
   WindowStart();
 }
@@ -204,8 +242,7 @@ uint16_t GetPixel16Win32GUI(int16_t x, int16_t y) {
     _GraphResult = result::Failure;
     return 0;
   }
-  const uint32_t pixel = ReadPixel(x, y);
-  return NearestEntry((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+  return nearest.Find(ReadPixel(x, y));
 }
 
 void DirectPutPixel16Win32GUI(int16_t x, int16_t y) {
@@ -237,7 +274,10 @@ uint16_t GetPaletteEntry(uint16_t red, uint16_t green, uint16_t blue) {
 
 void SetRGBPaletteWin32GUI(int16_t colour, int16_t red, int16_t green, int16_t blue) {
   std::lock_guard lock(GraphDrawing);
-  if (RGBRec* entry = PaletteSlot(colour)) *entry = {red, green, blue};
+  if (RGBRec* entry = PaletteSlot(colour)) {
+    *entry = {red, green, blue};
+    nearest.Forget(PaletteBound());
+  }
 }
 
 void GetRGBPaletteWin32GUI(int16_t colour, int16_t& red, int16_t& green, int16_t& blue) {

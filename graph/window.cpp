@@ -46,6 +46,8 @@ void WindowStart() {
   // A window that still runs keeps its size, surfaces and palette.
   if (GraphRunning) return;
   const bool maximized = IsMaximizedMode(IntCurrentMode);
+  // The thread that opens the window is the one that draws in it.
+  GraphDrawing.BindDrawingThread();
   GraphRunning = false;
   if (!backend::StartWindow(MaxX + 1, MaxY + 1, maximized)) {
     _GraphResult = result::Failure;

@@ -8,19 +8,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+
+#include "graph/drawlock.h"
 
 namespace graph {
-
-// The drawing lock: re-entrant for the thread that holds it.
-class DrawLock {
- public:
-  void lock() { m_.lock(); }
-  void unlock() { m_.unlock(); }
-
- private:
-  std::recursive_mutex m_;
-};
 
 extern DrawLock GraphDrawing;
 // True while the window exists and the back buffer is valid; changed only

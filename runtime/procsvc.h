@@ -20,6 +20,12 @@ bool IsCharDevice(Handle h);
 // Milliseconds from a fixed point in the past, 32 bits, wrapping.
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
+// A barrier that makes every other thread of the process complete its
+// memory accesses as if it had run a full fence, so that one side of a
+// handshake can go without fences of its own.  Enable returns false where
+// the system has none; ProcessBarrier is then not to be called.
+bool EnableProcessBarrier();
+void ProcessBarrier();
 // Ends the process at once: no destructors, no atexit handlers, no flushing
 // of anything the runtime did not flush itself.  The process-end hooks run
 // first.

@@ -27,6 +27,9 @@ uint32_t InternRandom(uint32_t l);
 Extended Random();
 int32_t Random(int32_t n);
 void Randomize();
+// Random(n)'s result from the present states by the extended computation
+// alone, without a step; the reference the faster path is held to.
+int32_t RandomExtended(int32_t n);
 
 // ---------------------------------------------------------------- conversions
 // Round: to nearest, ties to even, under a fixed control setting; a result

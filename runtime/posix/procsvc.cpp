@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <linux/membarrier.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace sys::os {
@@ -73,6 +75,12 @@ void RunProcessEndHooks() {
   for (int i = kMaxProcessEndHooks - 1; i >= 0; --i)
     if (void (*hook)() = endHooks[i].exchange(nullptr)) hook();
 }
+
+bool EnableProcessBarrier() {
+  return ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+}
+
+void ProcessBarrier() { ::syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0); }
 
 void ExitProcess(uint32_t code) {
   RunProcessEndHooks();

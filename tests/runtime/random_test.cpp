@@ -96,6 +96,21 @@ TEST(Generator, RangeOfRandomForEveryKindOfBound) {
   }
 }
 
+TEST(Generator, SmallBoundsAgreeWithTheExtendedComputation) {
+  FreshStart(424242);
+  int disagreements = 0;
+  for (int i = 0; i < 300000; ++i) {
+    const int32_t n = 1 + i % 70;  // across the integer path's limit
+    const int32_t drawn = sys::Random(n);
+    disagreements += drawn != sys::RandomExtended(n);
+  }
+  EXPECT_EQ(disagreements, 0);
+  // States whose sum of quotients is a whole number exactly: the integer
+  // path must hand these to the extended computation.
+  sys::RandSeed = 0, sys::Seed2 = 0, sys::Seed3 = 0;
+  EXPECT_EQ(sys::RandomExtended(3), 0);
+}
+
 TEST(Generator, RandomizeTakesTheTickCount) {
   sys::RandSeed = 0;
   const uint32_t before = sys::os::TickCount();

@@ -1,0 +1,44 @@
+#include "graph/drawlock.h"
+
+#include <thread>
+
+#include "runtime/procsvc.h"
+
+namespace graph {
+
+constinit thread_local bool DrawLock::isDrawer_ = false;
+
+void DrawLock::BindDrawingThread() {
+  if (bound_) return;
+  std::lock_guard hold(other_);
+  fenced_ = !sys::os::EnableProcessBarrier();
+  bound_ = true;
+  isDrawer_ = true;
+}
+
+void DrawLock::EnterDrawingBehindOther() {
+  drawing_.store(false, std::memory_order_release);
+  other_.lock();
+  viaMutex_ = true;
+}
+
+void DrawLock::LockOther() {
+  other_.lock();
+  if (otherDepth_++ > 0) return;
+  otherWants_.store(true, std::memory_order_relaxed);
+  if (fenced_) {
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+  } else {
+    sys::os::ProcessBarrier();
+  }
+  // The drawing thread's sections are short, and it never waits for this
+  // thread while it holds the lock.
+  while (drawing_.load(std::memory_order_acquire)) std::this_thread::yield();
+}
+
+void DrawLock::UnlockOther() {
+  if (--otherDepth_ == 0) otherWants_.store(false, std::memory_order_release);
+  other_.unlock();
+}
+
+}  // namespace graph

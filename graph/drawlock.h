@@ -1,0 +1,77 @@
+// The drawing lock: re-entrant, and biased towards the thread that draws.
+//
+// The drawing thread takes the lock on every pixel it reads, millions of
+// times a second; the window thread takes it only to make, repaint and
+// release the surfaces.  So the drawing thread enters with a plain store
+// and a plain load, and no atomic read-modify-write.  Any other thread pays
+// instead: it announces itself, runs a process-wide barrier that makes the
+// drawing thread's store visible, and waits until the drawing thread is
+// out.  A drawing thread that finds another thread announced steps back and
+// queues behind it on an ordinary mutex.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+
+namespace graph {
+
+class DrawLock {
+ public:
+  // Makes the calling thread the drawing thread, for the life of the
+  // process; later calls do nothing.
+  void BindDrawingThread();
+
+  void lock() {
+    if (isDrawer_) {
+      if (depth_++ == 0) EnterDrawing();
+    } else {
+      LockOther();
+    }
+  }
+
+  void unlock() {
+    if (isDrawer_) {
+      if (--depth_ == 0) LeaveDrawing();
+    } else {
+      UnlockOther();
+    }
+  }
+
+ private:
+  void EnterDrawing() {
+    drawing_.store(true, std::memory_order_relaxed);
+    if (fenced_) {
+      std::atomic_thread_fence(std::memory_order_seq_cst);
+    } else {
+      // The other side's barrier does the hardware's part.
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+    }
+    if (otherWants_.load(std::memory_order_acquire)) [[unlikely]]
+      EnterDrawingBehindOther();
+  }
+
+  void LeaveDrawing() {
+    if (viaMutex_) [[unlikely]] {
+      viaMutex_ = false;
+      other_.unlock();
+    } else {
+      drawing_.store(false, std::memory_order_release);
+    }
+  }
+
+  void EnterDrawingBehindOther();
+  void LockOther();
+  void UnlockOther();
+
+  static constinit thread_local bool isDrawer_;
+  std::atomic<bool> drawing_{false};     // the drawing thread is inside
+  std::atomic<bool> otherWants_{false};  // another thread is inside or about to be
+  std::recursive_mutex other_;           // held by any thread but the drawer's fast path
+  int depth_ = 0;                        // the drawing thread's nesting
+  bool viaMutex_ = false;                // the drawing thread entered through other_
+  int otherDepth_ = 0;                   // nesting of the thread holding other_
+  bool bound_ = false;
+  bool fenced_ = true;  // no process-wide barrier: both sides fence
+};
+
+}  // namespace graph

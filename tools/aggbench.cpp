@@ -1,0 +1,241 @@
+// aggbench: how fast the walk runs against its own bounds, in one sitting.
+//
+//   1. the generator alone: as many Random(3) pairs as the walk draws;
+//   2. a bare loop: the same launch, walk, checks and colour rule on a
+//      plain array of palette indices;
+//   3. the shipped path: the programs' code through the drawing hooks, the
+//      lock and the palette on the in-memory window;
+//   4. the shipped path on a live X11 window, run by the desktop build of
+//      this program as a child process when a display is there.
+// 2, 3 and 4 must stick the same particles in the same order.
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "aggregation/program.h"
+#include "graph/graph.h"
+#include "graph/window.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using agg::Extended;
+
+struct Figures {
+  uint64_t steps = 0;
+  double seconds = 0;
+  uint64_t hash = 0;  // of the stuck particles, in order
+  double rate() const { return seconds > 0 ? static_cast<double>(steps) / seconds : 0; }
+};
+
+uint32_t seed = 12345;
+uint64_t particles = 2000;
+int rounds = 3;
+uint64_t stuck = 0;
+uint64_t hash = 0;
+
+void Record(int16_t x, int16_t y, uint16_t colour) {
+  // FNV-1a over the stuck particles.
+  for (uint64_t v : {uint64_t(uint16_t(x)), uint64_t(uint16_t(y)), uint64_t(colour)}) {
+    hash = (hash ^ v) * 1099511628211ull;
+  }
+  ++stuck;
+}
+
+void FreshGenerator() {
+  sys::RandSeed = seed;
+  sys::InitialSeed = true;
+}
+
+// The walk's surface as a plain array of what each pixel reads back as.
+struct ArraySurface {
+  static inline std::vector<uint8_t> cells;
+  static inline int32_t width = 0, height = 0;
+  static inline uint8_t readBack[256];
+
+  static void Reset(int32_t w, int32_t h) {
+    width = w, height = h;
+    cells.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    // The nearest built-in entry to each entry's colour, lowest index first.
+    for (int i = 0; i < 256; ++i) {
+      const graph::RGBRec& c = graph::DefaultColors[i];
+      int best = 0, bestD = 1 << 30;
+      for (int j = 0; j < 256 && bestD != 0; ++j) {
+        const graph::RGBRec& e = graph::DefaultColors[j];
+        const int d = std::abs(c.Red - e.Red) + std::abs(c.Green - e.Green) + std::abs(c.Blue - e.Blue);
+        if (d < bestD) best = j, bestD = d;
+      }
+      readBack[i] = static_cast<uint8_t>(best);
+    }
+  }
+  static uint16_t Get(int16_t x, int16_t y) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    return cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+  static void Put(int16_t x, int16_t y, uint16_t colour) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = readBack[colour & 0xFF];
+  }
+};
+
+template <class Rule, class Surface>
+Figures Grow() {
+  FreshGenerator();
+  agg::R = agg::StartRadius;
+  agg::SZIN = 200;
+  agg::Steps = 0;
+  stuck = 0;
+  hash = 14695981039346656037ull;
+  agg::OnStuck = Record;
+  Surface::Put(agg::CentreX, agg::CentreY, Rule::SeedColour);
+  const auto t0 = Clock::now();
+  while (stuck < particles) {
+    agg::Launch();
+    agg::TAPAD<Rule, Surface>();
+  }
+  const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+  agg::OnStuck = nullptr;
+  return {agg::Steps, s, hash};
+}
+
+void OpenGraphics() {
+  sys::InitSystemUnit();
+  graph::InitializeGraph();
+  agg::GRAFIKA();
+  if (graph::GraphResult() != 0) {
+    std::fprintf(stderr, "aggbench: graphics could not be opened\n");
+    std::exit(1);
+  }
+}
+
+template <class Rule>
+Figures Shipped() {
+  graph::ClearViewPort();
+  return Grow<Rule, agg::HookSurface>();
+}
+
+Figures GeneratorBound(uint64_t steps) {
+  FreshGenerator();
+  int32_t sink = 0;
+  const auto t0 = Clock::now();
+  for (uint64_t i = 0; i < steps; ++i) sink += sys::Random(3) + sys::Random(3);
+  const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+  if (sink == -1) std::puts("");
+  return {steps, s, 0};
+}
+
+// Best of a few rounds, so that a moment's noise does not decide.
+template <class F>
+Figures Best(F run) {
+  Figures best = run();
+  for (int i = 1; i < rounds; ++i) {
+    const Figures f = run();
+    if (f.seconds < best.seconds) best = f;
+  }
+  return best;
+}
+
+bool ParseArgs(int argc, char** argv, bool& child) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--child") {
+      child = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    const std::string_view v = argv[++i];
+    auto num = [&](auto& out) {
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+      return ec == std::errc() && end == v.data() + v.size();
+    };
+    if (a == "--seed" ? !num(seed) : a == "--particles" ? !num(particles) || particles == 0
+                                   : a == "--rounds"    ? !num(rounds) || rounds < 1
+                                                        : true)
+      return false;
+  }
+  return true;
+}
+
+using Rule = agg::RadialRule;
+
+void ChildProgram() {
+  OpenGraphics();
+  const Figures f = Best([] { return Shipped<Rule>(); });
+  std::printf("%llu %.9f %llu\n", static_cast<unsigned long long>(f.steps), f.seconds,
+              static_cast<unsigned long long>(f.hash));
+  std::fflush(stdout);
+  graph::CloseGraph();
+}
+
+// The live-window figure from the desktop build, if there is one and a
+// display to run it on.
+bool LiveWindow(const char* self, Figures& out) {
+#ifdef _WIN32
+  (void)self, (void)out;
+  return false;
+#else
+  if (!std::getenv("DISPLAY")) return false;
+  std::string path = self;
+  path += "_x11";
+  const std::string cmd = path + " --child --seed " + std::to_string(seed) + " --particles " +
+                          std::to_string(particles) + " --rounds " + std::to_string(rounds) + " 2>/dev/null";
+  std::FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return false;
+  unsigned long long steps = 0, h = 0;
+  double s = 0;
+  const bool ok = std::fscanf(p, "%llu %lf %llu", &steps, &s, &h) == 3;
+  return (::pclose(p) == 0) && ok && (out = {steps, s, h}, true);
+#endif
+}
+
+const char* self = "aggbench";
+
+void BenchProgram() {
+  OpenGraphics();
+  ArraySurface::Reset(graph::GetMaxX() + 1, graph::GetMaxY() + 1);
+  const Figures shipped = Best([] { return Shipped<Rule>(); });
+  const Figures bare = Best([] {
+    ArraySurface::Reset(ArraySurface::width, ArraySurface::height);
+    return Grow<Rule, ArraySurface>();
+  });
+  const Figures gen = Best([&] { return GeneratorBound(shipped.steps); });
+  Figures live;
+  const bool haveLive = LiveWindow(self, live);
+
+  std::printf("aggradial, seed %u, %llu particles, %llu walk steps, best of %d rounds\n", seed,
+              static_cast<unsigned long long>(particles), static_cast<unsigned long long>(shipped.steps), rounds);
+  std::printf("  1 generator bound   %12.0f steps/s\n", gen.rate());
+  std::printf("  2 bare loop         %12.0f steps/s\n", bare.rate());
+  std::printf("  3 shipped, headless %12.0f steps/s\n", shipped.rate());
+  if (haveLive)
+    std::printf("  4 shipped, X11      %12.0f steps/s\n", live.rate());
+  else
+    std::printf("  4 shipped, X11      not measured (no display or no desktop build)\n");
+  std::printf("  ratio 3/2 %.3f   ratio 3/1 %.3f", shipped.rate() / bare.rate(), shipped.rate() / gen.rate());
+  if (haveLive) std::printf("   ratio 4/3 %.3f", live.rate() / shipped.rate());
+  std::printf("\n");
+  bool same = bare.hash == shipped.hash && bare.steps == shipped.steps;
+  if (haveLive) same = same && live.hash == shipped.hash && live.steps == shipped.steps;
+  std::printf("  same particles in the same order: %s\n", same ? "yes" : "NO - FAILURE");
+  std::fflush(stdout);
+  graph::CloseGraph();
+  if (!same) sys::Halt(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool child = false;
+  if (!ParseArgs(argc, argv, child)) {
+    std::fprintf(stderr, "usage: aggbench [--seed N] [--particles N] [--rounds N]\n");
+    return 2;
+  }
+  self = argv[0];
+  sys::Exe_Entry(child ? ChildProgram : BenchProgram);
+}
