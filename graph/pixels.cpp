@@ -117,36 +117,29 @@ uint16_t NearestEntry(int32_t red, int32_t green, int32_t blue) {
 // GetPixel maps every pixel it reads to the nearest palette entry.  The
 // answer depends only on the pixel's colour and the palette, so it is kept
 // per colour until the palette changes, and the search runs once per colour
-// met instead of once per read.
+// met instead of once per read.  What the search sees changes only when a
+// mode is set (MaxColor, the table) or an entry is set, and both forget.
 class NearestMemo {
  public:
-  NearestMemo() { Forget(kNoBound); }
+  NearestMemo() { Forget(); }
 
   uint16_t Find(uint32_t pixel) {
-    const uint32_t bound = PaletteBound();
-    if (bound != bound_) [[unlikely]]
-      Forget(bound);
     Slot& s = slots_[(pixel * 0x9E3779B1u) >> (32 - kBits)];
     if (s.pixel != pixel) [[unlikely]]
       s = {pixel, NearestEntry((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF)};
     return s.entry;
   }
 
-  void Forget(uint32_t bound) {
-    bound_ = bound;
-    slots_.fill({kNoPixel, 0});
-  }
+  void Forget() { slots_.fill({kNoPixel, 0}); }
 
  private:
   static constexpr int kBits = 10;
   static constexpr uint32_t kNoPixel = 0xFFFFFFFFu;  // no pixel has its top byte set
-  static constexpr uint32_t kNoBound = 0xFFFFFFFFu;
   struct Slot {
     uint32_t pixel;
     uint16_t entry;
   };
   std::array<Slot, 1u << kBits> slots_;
-  uint32_t bound_;
 };
 
 NearestMemo nearest;
@@ -214,12 +207,14 @@ const std::array<RGBRec, 256> DefaultColors = MakeDefaultColors();
 std::vector<RGBRec> Pal;
 
 void InitWin32GUI16Colors() {
-  if (GraphRunning) return;
   {
+    // Every mode set changes what a search looks at: a new table, or, while
+    // the window still runs, the old table under a new MaxColor.
     std::lock_guard lock(GraphDrawing);
+    nearest.Forget();
+    if (GraphRunning) return;
     const auto n = std::clamp<std::ptrdiff_t>(MaxColor, 0, DefaultColors.size());
     Pal.assign(DefaultColors.begin(), DefaultColors.begin() + n);
-    nearest.Forget(PaletteBound());
   }
   WindowStart();
 }
@@ -276,7 +271,7 @@ void SetRGBPaletteWin32GUI(int16_t colour, int16_t red, int16_t green, int16_t b
   std::lock_guard lock(GraphDrawing);
   if (RGBRec* entry = PaletteSlot(colour)) {
     *entry = {red, green, blue};
-    nearest.Forget(PaletteBound());
+    nearest.Forget();
   }
 }
 

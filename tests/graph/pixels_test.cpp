@@ -120,7 +120,10 @@ TEST_F(OpenGraphTest, TranslatesIntoTheViewportAndClipsOnlyWhenAsked) {
 
 TEST_F(OpenGraphTest, PaletteChangesAffectOnlyLaterDrawing) {
   PutPixel(1, 1, 5);
+  EXPECT_EQ(GetPixel(1, 1), 5);
   SetRGBPalette(5, 10, 20, 30);
+  // The old colour stays and is now nearer to another entry than to 5.
+  EXPECT_NE(GetPixel(1, 1), 5);
   int16_t r = 0, g = 0, b = 0;
   GetRGBPalette(5, r, g, b);
   EXPECT_EQ(std::tuple(r, g, b), Triple(10, 20, 30));
