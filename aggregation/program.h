@@ -28,7 +28,8 @@ extern int32_t SZIN;   // arrival counter of the order rule
 // Figures for the headless runner; counting costs one add per step.
 extern uint64_t Steps;
 extern uint64_t Launched;
-// Called after each stuck particle has been drawn; unset in the programs.
+// Called after each stuck particle has been drawn and the launch radius
+// updated; unset in the programs.
 extern void (*OnStuck)(int16_t x, int16_t y, uint16_t colour);
 
 inline constexpr int32_t CentreX = 512;
@@ -127,8 +128,8 @@ template <class Rule, class Surface = HookSurface>
     const uint16_t colour = Rule::Colour();
     Surface::Put(X, Y, colour);
     Rule::AfterDraw();
-    if (OnStuck) OnStuck(X, Y, colour);
     if (Distance() >= R - RadiusStep) R = R + RadiusStep;
+    if (OnStuck) OnStuck(X, Y, colour);
   }
 }
 

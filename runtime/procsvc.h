@@ -17,6 +17,8 @@ int32_t WriteHandle(Handle h, const void* data, int32_t len);
 // Bytes read, 0 at the end of input, -1 on failure.
 int32_t ReadHandle(Handle h, void* data, int32_t len);
 bool IsCharDevice(Handle h);
+// A terminal a person reads, not just any character device.
+bool IsTerminal(Handle h);
 // Milliseconds from a fixed point in the past, 32 bits, wrapping.
 uint32_t TickCount();
 void SleepMs(uint32_t ms);

@@ -10,12 +10,16 @@
 #include <string_view>
 
 #include "aggregation/program.h"
+#include "tools/progress.h"
 #include "graph/headless/headless_window.h"
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
 #include "tools/pngfile.h"
+#include "tools/stats.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 enum class RuleKind { White, Radial, Order };
 
@@ -28,15 +32,22 @@ struct Options {
   std::string png, trace;
   bool startRadiusSet = false;
   sys::Extended startRadius = 0;
+  bool particlesSet = false;
+  double seconds = 0;  // 0: no time limit
+  double radius = 0;   // 0: no radius limit
+  bool stats = false;
 };
 
 Options opt;
 uint64_t stuck = 0;
+bool ended = false;
 std::string traceText;
+std::vector<tools::Point> cluster;
+Clock::time_point started;
 
 constexpr const char* kUsage =
-    "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--screen WxH] "
-    "[--png FILE] [--trace FILE] [--start-radius R]";
+    "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--seconds S] [--radius R]\n"
+    "              [--screen WxH] [--png FILE] [--trace FILE] [--stats] [--start-radius R]";
 
 [[noreturn]] void Usage(const std::string& why) {
   std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), kUsage);
@@ -56,6 +67,10 @@ void Parse(int argc, char** argv) {
       std::printf("%s\n", kUsage);
       std::exit(0);
     }
+    if (a == "--stats") {
+      opt.stats = true;
+      continue;
+    }
     if (i + 1 >= argc) Usage("missing value for " + std::string(a));
     const std::string_view v = argv[++i];
     const std::string bad = "bad value for " + std::string(a) + ": " + std::string(v);
@@ -69,6 +84,11 @@ void Parse(int argc, char** argv) {
       opt.seeded = true;
     } else if (a == "--particles") {
       if (!ParseNumber(v, opt.particles) || opt.particles == 0) Usage(bad);
+      opt.particlesSet = true;
+    } else if (a == "--seconds") {
+      if (!ParseNumber(v, opt.seconds) || !(opt.seconds > 0) || opt.seconds > 1e7) Usage(bad);
+    } else if (a == "--radius") {
+      if (!ParseNumber(v, opt.radius) || !(opt.radius > 0) || opt.radius > 1e6) Usage(bad);
     } else if (a == "--screen") {
       const size_t x = v.find('x');
       if (x == std::string_view::npos || !ParseNumber(v.substr(0, x), opt.screenW) ||
@@ -88,17 +108,39 @@ void Parse(int argc, char** argv) {
       Usage("unknown option " + std::string(a));
     }
   }
+  // A time or a radius to reach ends the run by itself; a count then
+  // applies only when one is given too.
+  if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
 }
 
-// After the last wanted particle the runner presses Enter in the console,
+double Elapsed() { return std::chrono::duration<double>(Clock::now() - started).count(); }
+
+tools::Progress progress;
+
+// When the run has what it wants, the runner presses Enter in the console,
 // which ends the loop and the closing line input as a user's key would.
 void CountStuck(int16_t x, int16_t y, uint16_t colour) {
+  ++stuck;
   if (!opt.trace.empty()) {
     char line[32];
     const int n = std::snprintf(line, sizeof line, "%d,%d,%u\n", x, y, colour);
     traceText.append(line, static_cast<size_t>(n));
   }
-  if (++stuck == opt.particles) crt::scripted::PushKey(0x0D, 28, 13);
+  if (opt.stats) cluster.push_back({x, y});
+  const double now = progress.Due() || opt.seconds > 0 ? Elapsed() : 0;
+  const bool done = stuck >= opt.particles || (opt.seconds > 0 && now >= opt.seconds) ||
+                    (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius);
+  if (progress.Due()) {
+    double left = -1;
+    if (opt.particles != UINT64_MAX) left = now / static_cast<double>(stuck) * static_cast<double>(opt.particles - stuck);
+    if (opt.seconds > 0) left = left < 0 ? opt.seconds - now : std::min(left, opt.seconds - now);
+    progress.Show(stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
+                  static_cast<double>(agg::Steps) / std::max(now, 1e-9), left);
+  }
+  if (done && !ended) {
+    ended = true;
+    crt::scripted::PushKey(0x0D, 28, 13);
+  }
 }
 
 void WriteOutputs() {
@@ -142,12 +184,19 @@ template <class Rule>
   agg::Start<Rule>();
   if (opt.startRadiusSet) agg::R = opt.startRadius;
   agg::OnStuck = CountStuck;
-  const auto t0 = std::chrono::steady_clock::now();
+  if (opt.stats) cluster.push_back({agg::CentreX, agg::CentreY});
+  progress.Start(sys::os::IsTerminal(sys::os::GetStdHandle(sys::os::StdErrorHandle)));
+  started = Clock::now();
   agg::Grow<Rule>();
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  const double seconds = Elapsed();
+  progress.Clear();
   WriteOutputs();
   agg::Finish();
   Summary(seconds);
+  if (opt.stats) {
+    sys::WriteStr(sys::StdOut, tools::Describe(tools::Measure(cluster)).c_str());
+    sys::WriteLnEnd(sys::StdOut);
+  }
 }
 
 void Program() {

@@ -41,6 +41,8 @@ bool IsCharDevice(Handle h) {
   return ::fstat(static_cast<int>(h), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+bool IsTerminal(Handle h) { return ::isatty(static_cast<int>(h)) == 1; }
+
 uint32_t TickCount() {
   timespec ts;
   ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -109,3 +109,40 @@ TEST(Report, AnUnwritableStandardOutputKeepsTheExitCode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Runner, BadArgumentsAndUnwritableFiles) {
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--bogus"},
+                                       {"--particles", "0"},
+                                       {"--particles", "12x"},
+                                       {"--screen", "10x10"},
+                                       {"--rule", "blue"},
+                                       {"--seconds", "-1"},
+                                       {"--seed"}}) {
+    bad.insert(bad.begin(), kAggsim);
+    EXPECT_EQ(RunProcess(bad, Sink::Pipe).code, 2) << bad[1];
+  }
+  const std::string missing = testing::TempDir() + "no/such/dir/t.csv";
+  const Ended e = RunProcess({kAggsim, "--seed", "1", "--particles", "5", "--trace", missing}, Sink::Pipe);
+  EXPECT_EQ(e.code, 1);
+  EXPECT_EQ(e.out, "") << "the error goes to standard error, nothing else is printed";
+}
+
+TEST(Runner, TimeAndRadiusEndARun) {
+  const Ended byRadius = RunProcess({kAggsim, "--seed", "1", "--radius", "90"}, Sink::Pipe);
+  EXPECT_EQ(byRadius.code, 0);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(byRadius.out, m, std::regex("R ([0-9.]+),")));
+  EXPECT_GE(std::stod(m[1]), 90.0);
+  EXPECT_LT(std::stod(m[1]), 93.5) << "the first particle past the radius ends it";
+
+  const Ended byTime = RunProcess({kAggsim, "--seed", "1", "--seconds", "0.5", "--stats"}, Sink::Pipe);
+  EXPECT_EQ(byTime.code, 0);
+  ASSERT_TRUE(std::regex_search(byTime.out, m, std::regex(", ([0-9.]+) s,")));
+  EXPECT_GE(std::stod(m[1]), 0.5);
+  EXPECT_LT(std::stod(m[1]), 5.0);
+  EXPECT_NE(byTime.out.find("mass fractal dimension"), std::string::npos) << byTime.out;
+}
+
+}  // namespace
