@@ -39,6 +39,17 @@ struct InputEvent {
   uint32_t ControlKeyState = 0;
 };
 
+inline InputEvent KeyEvent(uint16_t vk, uint16_t scan, uint8_t ch, uint32_t state, bool down) {
+  InputEvent ev;
+  ev.EventType = KEY_EVENT;
+  ev.KeyDown = down;
+  ev.VirtualKeyCode = vk;
+  ev.VirtualScanCode = scan;
+  ev.AsciiChar = ch;
+  ev.ControlKeyState = state;
+  return ev;
+}
+
 struct ScreenInfo {
   int32_t Width = 0;      // columns of the whole screen buffer
   int32_t Height = 0;     // rows of the whole screen buffer

@@ -59,14 +59,7 @@ void PushEvent(const InputEvent& ev) {
 }
 
 void PushKey(uint16_t vk, uint16_t scan, uint8_t ch, uint32_t state, bool down) {
-  InputEvent ev;
-  ev.EventType = device::KEY_EVENT;
-  ev.KeyDown = down;
-  ev.VirtualKeyCode = vk;
-  ev.VirtualScanCode = scan;
-  ev.AsciiChar = ch;
-  ev.ControlKeyState = state;
-  PushEvent(ev);
+  PushEvent(device::KeyEvent(vk, scan, ch, state, down));
 }
 
 void PushChar(uint8_t ch) {

@@ -166,16 +166,8 @@ int Cp437FromUnicode(uint32_t cp) {
 }
 
 void KeyDecoder::Key(uint16_t vk, uint16_t scan, uint8_t ch, uint32_t state) {
-  InputEvent ev;
-  ev.EventType = device::KEY_EVENT;
-  ev.KeyDown = true;
-  ev.VirtualKeyCode = vk;
-  ev.VirtualScanCode = scan;
-  ev.AsciiChar = ch;
-  ev.ControlKeyState = state;
-  events_.push_back(ev);
-  ev.KeyDown = false;
-  events_.push_back(ev);
+  events_.push_back(device::KeyEvent(vk, scan, ch, state, true));
+  events_.push_back(device::KeyEvent(vk, scan, ch, state, false));
 }
 
 void KeyDecoder::CharKey(uint8_t ch, uint32_t extra) {
