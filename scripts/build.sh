@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Configures and builds the project in build/ (Release with debug info).
+# Configures and builds the project in build/ (Release with debug info); the
+# programs get the X11 window and the terminal console.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libx11-dev libxext-dev
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_DESKTOP_BACKEND=x11 >/dev/null
 cmake --build build -j"$(nproc)"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite.
+# Builds everything and runs the whole test suite.  The window tests start
+# X servers of their own (Xvfb) and a window manager (openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
+bash scripts/deps.sh xvfb openbox
 ctest --test-dir build --output-on-failure -j"$(nproc)"

@@ -1,6 +1,8 @@
 #include "tools/pngfile.h"
 
+#ifndef AGG_NO_PNG
 #include <png.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +20,10 @@ std::string Reason(const std::string& path) { return "cannot write " + path + ":
 // Moves a finished temporary into place, or removes it.
 std::string Commit(const std::string& path, bool ok, const std::string& why) {
   const std::string tmp = TempName(path);
+#ifdef _WIN32
+  // Windows renames only onto a name that is free.
+  if (ok) std::remove(path.c_str());
+#endif
   if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return {};
   const std::string reason = ok ? Reason(path) : why;
   std::remove(tmp.c_str());
@@ -43,6 +49,11 @@ std::string WriteTextFile(const std::string& path, const std::string& text) {
   return Commit(path, ok, Reason(path));
 }
 
+#ifdef AGG_NO_PNG
+std::string WritePng(const std::string& path, const uint32_t*, int32_t, int32_t) {
+  return "cannot write " + path + ": built without PNG support";
+}
+#else
 std::string WritePng(const std::string& path, const uint32_t* pixels, int32_t width, int32_t height) {
   std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
   for (size_t i = 0, n = static_cast<size_t>(width) * static_cast<size_t>(height); i < n; ++i) {
@@ -63,5 +74,6 @@ std::string WritePng(const std::string& path, const uint32_t* pixels, int32_t wi
   png_image_free(&image);
   return Commit(path, ok, why);
 }
+#endif
 
 }  // namespace tools

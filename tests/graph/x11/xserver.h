@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,10 +56,12 @@ struct ServerOptions {
   bool windowManager = false;
 };
 
-// Starts the child with DISPLAY set, all output to /dev/null.
+// Starts the child with DISPLAY set, all output to /dev/null; it ends with
+// the test, however the test ends.
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::string& display, int keepFd = -1) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
   const int null = open("/dev/null", O_RDWR);
   dup2(null, 0);
   dup2(null, 1);
@@ -78,10 +81,12 @@ class XServer {
   explicit XServer(ServerOptions o = {}) {
     int fds[2];
     if (!HaveProgram("Xvfb") || pipe(fds) != 0) return;
-    const std::string screen =
-        std::to_string(o.width) + "x" + std::to_string(o.height) + "x" + std::to_string(o.depth);
-    server_ = Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"}, "",
-                    fds[1]);
+    const std::string screen = std::to_string(o.width) + "x" + std::to_string(o.height) + "x" + std::to_string(o.depth);
+    // -noreset: the server would otherwise start afresh, and refuse
+    // connections meanwhile, whenever its last client leaves.
+    server_ =
+        Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+              "", fds[1]);
     close(fds[1]);
     // The server writes its display number once it accepts connections.
     std::string number;
@@ -134,16 +139,17 @@ class XServer {
     wm_ = Spawn({"openbox", "--sm-disable"}, name_);
     Display* dpy = XOpenDisplay(name_.c_str());
     if (!dpy) return;
-    const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+    // It has settled once it publishes the work area, its last step.
+    const Atom area = XInternAtom(dpy, "_NET_WORKAREA", False);
     wmReady_ = Until([&] {
       Atom type;
       int format;
       unsigned long n = 0, after;
       unsigned char* data = nullptr;
-      XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format, &n, &after,
+      XGetWindowProperty(dpy, DefaultRootWindow(dpy), area, 0, 4, False, XA_CARDINAL, &type, &format, &n, &after,
                          &data);
       if (data) XFree(data);
-      return n == 1;
+      return n == 4;
     });
     XCloseDisplay(dpy);
   }
@@ -239,8 +245,8 @@ class Probe {
   // be read (no window, or not viewable).
   std::vector<uint32_t> Pixels(Window w, int x, int y, int width, int height) const {
     std::vector<uint32_t> out;
-    XImage* img = XGetImage(dpy_, w, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes,
-                            ZPixmap);
+    XImage* img =
+        XGetImage(dpy_, w, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (!img) return out;
     out.reserve(static_cast<size_t>(width) * static_cast<size_t>(height));
     for (int r = 0; r < height; ++r)
