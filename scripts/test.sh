@@ -6,3 +6,8 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bash scripts/deps.sh xvfb openbox
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The Windows build under Wine, when Wine can be had; AGG_SKIP_WINDOWS=1
+# leaves it out.
+if [ "${AGG_SKIP_WINDOWS:-0}" != 1 ]; then
+  bash scripts/test-windows.sh
+fi

@@ -4,36 +4,31 @@
 // shows.  Every wait is bounded; a child that outlives its test is killed.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/posix/pty_child.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-constexpr const char* kAskCursor = "\x1b[6n";
-
-bool SameModes(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
+using testsupport::ExitedWith;
+using testsupport::kAskCursor;
+using testsupport::PtyChild;
+using testsupport::PtyOptions;
+using testsupport::SameModes;
 
 // What a terminal would print of the output: the escape sequences taken out.
 std::string Visible(const std::string& out) {
@@ -51,129 +46,13 @@ std::string Visible(const std::string& out) {
   return text;
 }
 
-struct Options {
-  const char* mode = "line";
-  bool answerCursor = true;   // the terminal answers cursor queries
-  bool stdinPipe = false;     // standard input from a pipe the test writes
-  bool stdoutToFile = false;  // standard output to a file
-  bool noTerminal = false;    // no controlling terminal, no terminal handles
-};
-
-std::string ExitedWith(int status) {
-  if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
-  return "running";
+// crt_echo in `mode` on an 80 x 24 pseudo-terminal that answers its cursor
+// query with row 3, column 1 unless `o` says otherwise.
+PtyOptions CrtEcho(const char* mode, PtyOptions o = {}) {
+  o.path = CRT_ECHO;
+  o.argv = {"crt_echo", mode};
+  return o;
 }
-
-// crt_echo with a pseudo-terminal of 80 x 24 as its controlling terminal
-// and, unless redirected, as its standard handles; standard error goes to
-// a pipe when there is no terminal.
-class PtyChild {
- public:
-  explicit PtyChild(Options o) : options_(o), outFile_(testing::TempDir() + "crt_echo_out." + std::to_string(getpid())) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-    slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);
-    const winsize ws{24, 80, 0, 0};
-    if (slave_ < 0 || ioctl(slave_, TIOCSWINSZ, &ws) != 0 || tcgetattr(slave_, &before_) != 0) return;
-    int in[2], err[2];
-    if (pipe(in) != 0 || pipe(err) != 0) return;
-    const int null = open("/dev/null", O_RDWR);
-    const int file = open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_ = fork();
-    if (pid_ == 0) {
-      setsid();
-      if (!o.noTerminal) ioctl(slave_, TIOCSCTTY, 0);
-      const int tty = o.noTerminal ? null : slave_;
-      dup2(o.stdinPipe ? in[0] : tty, 0);
-      dup2(o.stdoutToFile ? file : tty, 1);
-      dup2(o.noTerminal ? err[1] : tty, 2);
-      for (int fd = 3; fd < 64; ++fd) close(fd);
-      const rlimit noCore{0, 0};
-      setrlimit(RLIMIT_CORE, &noCore);
-      execl(CRT_ECHO, "crt_echo", o.mode, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int fd : {in[0], err[1], null, file}) close(fd);
-    pipeIn_ = in[1];
-    errPipe_ = err[0];
-  }
-
-  ~PtyChild() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    for (int fd : {master_, slave_, pipeIn_, errPipe_})
-      if (fd >= 0) close(fd);
-    unlink(outFile_.c_str());
-  }
-
-  bool Started() const { return pid_ > 0; }
-
-  // Reads what the child writes, answering cursor queries as a terminal
-  // would, until pred holds or `wait` has passed.
-  bool Pump(const std::function<bool()>& pred, std::chrono::milliseconds wait = 3s) {
-    for (const auto end = Clock::now() + wait; !pred();) {
-      if (Clock::now() >= end) return false;
-      pollfd fds[2] = {{master_, POLLIN, 0}, {errPipe_, POLLIN, 0}};
-      poll(fds, 2, 10);
-      for (auto [fd, text] : {std::pair{fds[0], &out}, std::pair{fds[1], &err}}) {
-        char buf[4096];
-        const ssize_t n = fd.revents & POLLIN ? read(fd.fd, buf, sizeof buf) : 0;
-        if (n > 0) text->append(buf, static_cast<size_t>(n));
-      }
-      for (size_t at; (at = out.find(kAskCursor, asked_)) != std::string::npos; asked_ = at + 1) {
-        ++queries;
-        if (options_.answerCursor) AnswerCursor(3, 1);
-      }
-    }
-    return true;
-  }
-  bool WaitForOutput(const std::string& needle) {
-    return Pump([&] { return out.find(needle) != std::string::npos; });
-  }
-
-  void AnswerCursor(int row, int column) { Type("\x1b[" + std::to_string(row) + ";" + std::to_string(column) + "R"); }
-  void Type(const std::string& bytes) { ASSERT_EQ(write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-  void Feed(const std::string& bytes) { ASSERT_EQ(write(pipeIn_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-  void CloseInput() {
-    close(pipeIn_);
-    pipeIn_ = -1;
-  }
-  void Signal(int sig) { kill(pid_, sig); }
-
-  // How the child ended, or "running" when it has not within `wait`.
-  std::string Ended(std::chrono::milliseconds wait = 3s) {
-    int status = 0;
-    Pump([&] { return reaped_ = waitpid(pid_, &status, WNOHANG) == pid_; }, wait);
-    Pump([] { return false; }, 20ms);  // what it wrote last
-    return reaped_ ? ExitedWith(status) : "running";
-  }
-
-  termios Modes() const {
-    termios t{};
-    tcgetattr(slave_, &t);
-    return t;
-  }
-  const termios& ModesBefore() const { return before_; }
-  std::string OutputFile() const {
-    std::ifstream f(outFile_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }
-
-  std::string out, err;
-  int queries = 0;
-
- private:
-  Options options_;
-  std::string outFile_;
-  int master_ = -1, slave_ = -1, pipeIn_ = -1, errPipe_ = -1;
-  pid_t pid_ = -1;
-  bool reaped_ = false;
-  size_t asked_ = 0;
-  termios before_{};
-};
 
 TEST(Terminal, ModesAreRestoredHoweverTheProgramEnds) {
   struct Ending {
@@ -193,7 +72,7 @@ TEST(Terminal, ModesAreRestoredHoweverTheProgramEnds) {
   };
   for (const Ending& e : endings) {
     SCOPED_TRACE(e.what);
-    PtyChild child({.mode = e.mode});
+    PtyChild child(CrtEcho(e.mode));
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(child.WaitForOutput(kAskCursor)) << "no cursor query: " << child.out;
     if (std::strcmp(e.mode, "line") == 0) {
@@ -209,7 +88,7 @@ TEST(Terminal, ModesAreRestoredHoweverTheProgramEnds) {
 }
 
 TEST(Terminal, KeysReachTheKeyFilterAsConsoleKeys) {
-  PtyChild child({.mode = "keys"});
+  PtyChild child(CrtEcho("keys"));
   ASSERT_TRUE(child.Started());
   ASSERT_TRUE(child.WaitForOutput(kAskCursor));
   const std::vector<std::pair<std::string, std::vector<int>>> typed = {
@@ -240,7 +119,7 @@ TEST(Terminal, KeysReachTheKeyFilterAsConsoleKeys) {
 TEST(Terminal, EchoStartsAtTheCursorTheTerminalReports) {
   for (bool answers : {true, false}) {
     SCOPED_TRACE(answers ? "answered late" : "never answered");
-    PtyChild child({.answerCursor = false});
+    PtyChild child(CrtEcho("line", {.answerCursor = std::nullopt}));
     ASSERT_TRUE(child.Started());
     ASSERT_TRUE(child.WaitForOutput(kAskCursor));
     child.Type("ab");  // before the answer: kept as input
@@ -256,7 +135,7 @@ TEST(Terminal, EchoStartsAtTheCursorTheTerminalReports) {
 }
 
 TEST(Terminal, RedirectedStandardHandlesStillEchoToTheTerminal) {
-  PtyChild child({.stdinPipe = true, .stdoutToFile = true});
+  PtyChild child(CrtEcho("line", {.stdinPipe = true, .stdoutToFile = true}));
   ASSERT_TRUE(child.Started());
   ASSERT_TRUE(child.WaitForOutput(kAskCursor)) << "the terminal is asked through /dev/tty";
   child.Feed("typed\n");
@@ -267,7 +146,7 @@ TEST(Terminal, RedirectedStandardHandlesStillEchoToTheTerminal) {
 }
 
 TEST(Terminal, PipedInputEndsTheLineAtItsEnd) {
-  PtyChild child({.stdinPipe = true});
+  PtyChild child(CrtEcho("line", {.stdinPipe = true}));
   ASSERT_TRUE(child.Started());
   ASSERT_TRUE(child.WaitForOutput(kAskCursor));
   EXPECT_EQ(child.Ended(300ms), "running") << "an open, empty pipe is no key";
@@ -278,7 +157,7 @@ TEST(Terminal, PipedInputEndsTheLineAtItsEnd) {
 }
 
 TEST(Terminal, WithoutAnyTerminalTheProgramStops) {
-  PtyChild child({.noTerminal = true});
+  PtyChild child(CrtEcho("line", {.stderrPipe = true, .noTerminal = true}));
   ASSERT_TRUE(child.Started());
   EXPECT_EQ(child.Ended(), "exit 1");
   EXPECT_EQ(child.err, "No way to get the console handle\n");

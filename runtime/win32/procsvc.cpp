@@ -1,0 +1,96 @@
+// Process services on Windows (kernel32).
+#include <windows.h>
+
+#include <atomic>
+
+#include "runtime/procsvc.h"
+
+namespace sys::os {
+
+namespace {
+
+HANDLE AsHandle(Handle h) { return reinterpret_cast<HANDLE>(h); }
+
+}  // namespace
+
+Handle GetStdHandle(StdHandleKind kind) {
+  return reinterpret_cast<Handle>(::GetStdHandle(static_cast<DWORD>(kind)));
+}
+
+int32_t WriteHandle(Handle h, const void* data, int32_t len) {
+  DWORD written = 0;
+  if (!::WriteFile(AsHandle(h), data, static_cast<DWORD>(len), &written, nullptr)) return -1;
+  return static_cast<int32_t>(written);
+}
+
+int32_t ReadHandle(Handle h, void* data, int32_t len) {
+  DWORD got = 0;
+  if (!::ReadFile(AsHandle(h), data, static_cast<DWORD>(len), &got, nullptr)) {
+    // The writer of a pipe has closed its end: that is the end of input.
+    return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+  }
+  return static_cast<int32_t>(got);
+}
+
+bool IsCharDevice(Handle h) { return ::GetFileType(AsHandle(h)) == FILE_TYPE_CHAR; }
+
+// The NUL device is a character device too; only a console has modes.
+bool IsTerminal(Handle h) {
+  DWORD mode;
+  return ::GetConsoleMode(AsHandle(h), &mode) != 0;
+}
+
+uint32_t TickCount() { return ::GetTickCount(); }
+
+void SleepMs(uint32_t ms) { ::Sleep(ms); }
+
+namespace {
+
+std::atomic<void (*)()> endHooks[kMaxProcessEndHooks];
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
+
+using FlushFn = VOID(WINAPI*)();
+FlushFn flushWriteBuffers = nullptr;
+
+// Wine's FlushProcessWriteBuffers has long been an empty stub; a barrier
+// that does nothing would let the drawing lock's two sides miss each other.
+bool UnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
+
+}  // namespace
+
+bool AtProcessEnd(void (*hook)()) {
+  for (auto& slot : endHooks) {
+    void (*empty)() = nullptr;
+    if (slot.compare_exchange_strong(empty, hook)) return true;
+  }
+  return false;
+}
+
+void RunProcessEndHooks() {
+  for (int i = kMaxProcessEndHooks - 1; i >= 0; --i)
+    if (void (*hook)() = endHooks[i].exchange(nullptr)) hook();
+}
+
+bool EnableProcessBarrier() {
+  if (flushWriteBuffers) return true;
+  if (UnderWine()) return false;
+  // Looked up, not linked, so that the programs still start on systems
+  // older than Vista, without the barrier.
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (!kernel) return false;
+  flushWriteBuffers = reinterpret_cast<FlushFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "FlushProcessWriteBuffers")));
+  return flushWriteBuffers != nullptr;
+}
+
+void ProcessBarrier() { flushWriteBuffers(); }
+
+void ExitProcess(uint32_t code) {
+  RunProcessEndHooks();
+  ::ExitProcess(code);
+}
+
+}  // namespace sys::os

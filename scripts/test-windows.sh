@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs and tests them under Wine on Xvfb: the
+# portable suites, the headless runner's traces against the Linux build's
+# and the stored ones, the window backend in a real window, and whole
+# programs in a console.  Skips, with exit code 0, when Wine cannot be
+# installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+start=$SECONDS
+
+skip() {
+  echo "Windows tests skipped: $*"
+  exit 0
+}
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1 || ! command -v xvfb-run >/dev/null; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386 || skip "the i386 architecture cannot be added"
+  fi
+  $SUDO apt-get update -qq || skip "apt-get update failed"
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386 wine xvfb xauth >/dev/null \
+    || skip "Wine (wine32, wine) or Xvfb could not be installed"
+fi
+command -v i686-w64-mingw32-g++-posix >/dev/null \
+  || bash scripts/deps.sh g++-mingw-w64-i686-posix \
+  || skip "the MinGW-w64 cross compiler could not be installed"
+
+bash scripts/build-windows.sh
+
+prefix=$(mktemp -d)
+trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Death tests whose expected report is an extended regular expression with
+# LF line ends: GoogleTest on Windows knows only its simple syntax, and the
+# report ends its lines with CR LF there.  win32_program_tests checks the
+# same reports from whole Windows processes instead.
+posix_patterns="ConversionsDeathTest.InvalidResultsAreRunTimeError207"
+posix_patterns+=":ExitSequenceDeathTest.ASecondErrorReplacesTheFirst"
+posix_patterns+=":ExitSequenceDeathTest.ExitProceduresRunNewestFirstThenTheReport"
+posix_patterns+=":ExitSequenceDeathTest.HaltInAnExitProcedureReplacesOnlyTheExitCode"
+posix_patterns+=":ExitSequenceDeathTest.IOCheckRaisesThePendingResult"
+posix_patterns+=":ProgramDeathTest.ALaunchPointBeyond16BitsIsRangeError201"
+posix_patterns+=":ProgramDeathTest.AnOverflowingDistanceIs215"
+posix_patterns+=":ProgramExitDeathTest.AMessageThatCannotBeWrittenIsError101"
+posix_patterns+=":ProgramExitDeathTest.ARunTimeErrorClosesTheWindowBeforeTheReport"
+posix_patterns+=":ProgramExitDeathTest.TheClosingLineInputIsIOChecked"
+
+linux_aggsim=""
+[ -x build/tools/aggsim ] && linux_aggsim=$root/build/tools/aggsim
+
+cat >"$prefix/run.sh" <<SCRIPT
+set -u
+cd "$root/build-win"
+failed=()
+step() {
+  local name=\$1 limit=\$2
+  shift 2
+  local t=\$SECONDS
+  # Through a shell of its own, so that a step may be a function.
+  if timeout --kill-after=10 "\$limit" bash -c '"\$@"' _ "\$@" >"$prefix/\$name.log" 2>&1; then
+    echo "  passed  \$name (\$((SECONDS - t)) s)"
+  else
+    echo "  FAILED  \$name (\$((SECONDS - t)) s)"
+    tail -40 "$prefix/\$name.log"
+    failed+=("\$name")
+  fi
+}
+# One boot of the prefix for every run below.
+timeout 300 wineboot -i >/dev/null 2>&1
+timeout 60 wineserver -w
+step runtime_tests 300 wine tests/runtime/runtime_tests.exe --gtest_brief=1 --gtest_filter=-$posix_patterns
+step graph_tests 300 wine tests/graph/graph_tests.exe --gtest_brief=1
+step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1 --gtest_filter=-$posix_patterns
+step tools_tests 120 wine tests/tools/tools_tests.exe --gtest_brief=1
+step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
+step win32_program_tests 600 wine tests/win32/win32_program_tests.exe --gtest_brief=1
+trace() {
+  local name=\$1 reference=\$2
+  shift 2
+  wine tools/aggsim.exe "\$@" --trace "Z:$prefix/\$name.csv" >/dev/null && cmp "\$reference" "$prefix/\$name.csv"
+}
+traces() {
+  local ok=0
+  for rule in white radial order; do
+    for seed in 1 777; do
+      trace \$rule-\$seed "$root/tests/data/\$rule-\$seed.csv" --rule \$rule --seed \$seed --particles 400 || ok=1
+    done
+  done
+  trace order-800x600 "$root/tests/data/order-5000000-800x600.csv" \
+    --rule order --seed 5000000 --particles 2500 --screen 800x600 || ok=1
+  return \$ok
+}
+export -f trace traces
+step stored_traces 600 traces
+if [ -n "$linux_aggsim" ]; then
+  linux_trace() {
+    "$linux_aggsim" --seed 12345 --rule radial --particles 3000 --trace "$prefix/linux.csv" >/dev/null &&
+      trace windows "$prefix/linux.csv" --seed 12345 --rule radial --particles 3000
+  }
+  export -f linux_trace
+  step trace_matches_linux 600 linux_trace
+else
+  echo "  skipped trace_matches_linux: no Linux build in build/"
+fi
+wineserver -k 2>/dev/null
+[ \${#failed[@]} -eq 0 ] || { echo "Windows tests failed: \${failed[*]}"; exit 1; }
+SCRIPT
+
+echo "Windows tests under Wine:"
+rc=0
+xvfb-run -a -s "-screen 0 1024x768x24" bash "$prefix/run.sh" || rc=$?
+echo "Windows tests took $((SECONDS - start)) s"
+exit $rc
