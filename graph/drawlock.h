@@ -37,15 +37,37 @@ class DrawLock {
     }
   }
 
- private:
-  void EnterDrawing() {
+  // The drawing thread's way in for a short read, with no call at all: it
+  // succeeds when the calling thread is the drawing thread, holds the lock
+  // nowhere else, and no other thread wants it.  Otherwise it leaves the
+  // lock as it was, and the caller takes lock().  UnlockShort ends it.
+  bool TryLockShort() {
+    if (!isDrawer_ || depth_ != 0) return false;
     drawing_.store(true, std::memory_order_relaxed);
+    Fence();
+    if (otherWants_.load(std::memory_order_acquire)) [[unlikely]] {
+      drawing_.store(false, std::memory_order_release);
+      return false;
+    }
+    return true;
+  }
+  void UnlockShort() { drawing_.store(false, std::memory_order_release); }
+
+ private:
+  // Orders the drawing thread's store of drawing_ before its load of
+  // otherWants_.
+  void Fence() const {
     if (fenced_) {
       std::atomic_thread_fence(std::memory_order_seq_cst);
     } else {
       // The other side's barrier does the hardware's part.
       std::atomic_signal_fence(std::memory_order_seq_cst);
     }
+  }
+
+  void EnterDrawing() {
+    drawing_.store(true, std::memory_order_relaxed);
+    Fence();
     if (otherWants_.load(std::memory_order_acquire)) [[unlikely]]
       EnterDrawingBehindOther();
   }

@@ -90,12 +90,6 @@ inline uint32_t& BackPixel(int32_t x, int32_t y) {
 // point outside a bitmap.
 inline uint32_t ReadPixel(int32_t x, int32_t y) { return OnSurface(x, y) ? BackPixel(x, y) : 0x00FFFFFFu; }
 
-void SetPixelBoth(int32_t x, int32_t y, uint32_t pixel) {
-  if (!OnSurface(x, y)) return;
-  if (DrawToBitmap) BackPixel(x, y) = pixel;
-  if (DrawToScreen) backend::DrawPixel(x, y, pixel);
-}
-
 // The entry at the smallest sum of component differences, the lowest of
 // equally near ones.
 uint16_t NearestEntry(int32_t red, int32_t green, int32_t blue) {
@@ -144,6 +138,69 @@ class NearestMemo {
 
 NearestMemo nearest;
 
+// What each back-buffer pixel reads back as, a byte a pixel: GetPixel's
+// answer without the four-byte pixel or the search, from memory a quarter
+// the size, which the walk's reads keep in the processor's caches.  Every
+// write to the back buffer keeps it in step.  A palette change makes it
+// stale: reads then map the pixels themselves, until enough of them have
+// come to make rebuilding the whole map worth while.
+class ReadBackMap {
+ public:
+  void Create(int32_t w, int32_t h) {
+    cells_.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+    Forget();
+  }
+  void Destroy() { std::vector<uint8_t>().swap(cells_); }
+  void Forget() {
+    stale_ = true;
+    staleReads_ = 0;
+  }
+
+  void Wrote(std::size_t i, uint32_t pixel) {
+    if (!stale_) cells_[i] = static_cast<uint8_t>(nearest.Find(pixel));
+  }
+  void Wrote(std::size_t i, std::size_t n, uint32_t pixel) {
+    if (!stale_) std::fill_n(cells_.begin() + static_cast<std::ptrdiff_t>(i), n, static_cast<uint8_t>(nearest.Find(pixel)));
+  }
+
+  uint16_t Read(std::size_t i) {
+    if (stale_) [[unlikely]]
+      return ReadStale(i);
+    return cells_[i];
+  }
+  bool Fresh() const { return !stale_; }
+  uint16_t FreshCell(std::size_t i) const { return cells_[i]; }
+
+ private:
+  uint16_t ReadStale(std::size_t i) {
+    if (++staleReads_ < cells_.size() / 8) return nearest.Find(BackBuffer.Pixels[i]);
+    for (std::size_t j = 0; j < cells_.size(); ++j) cells_[j] = static_cast<uint8_t>(nearest.Find(BackBuffer.Pixels[j]));
+    stale_ = false;
+    return cells_[i];
+  }
+
+  // Entries fit a byte: no palette here has more than 256.
+  static_assert(std::tuple_size_v<decltype(DefaultColors)> <= 256);
+  std::vector<uint8_t> cells_;
+  bool stale_ = true;
+  std::size_t staleReads_ = 0;
+};
+
+ReadBackMap readBack;
+
+inline std::size_t PixelIndex(int32_t x, int32_t y) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(BackBuffer.Width) + static_cast<std::size_t>(x);
+}
+
+void SetPixelBoth(int32_t x, int32_t y, uint32_t pixel) {
+  if (!OnSurface(x, y)) return;
+  if (DrawToBitmap) {
+    BackPixel(x, y) = pixel;
+    readBack.Wrote(PixelIndex(x, y), pixel);
+  }
+  if (DrawToScreen) backend::DrawPixel(x, y, pixel);
+}
+
 // Orders a..b and clips it to lo..hi; false when nothing is left.
 bool ClipRange(int32_t& a, int32_t& b, int32_t lo, int32_t hi) {
   if (a > b) std::swap(a, b);
@@ -178,7 +235,10 @@ void Span(int16_t x1, int16_t y1, int16_t x2, int16_t y2) {
     for (int32_t y = ay; y <= by; ++y) SetPixelBoth(ax, y, pixel);
     return;
   }
-  if (DrawToBitmap) std::fill(&BackPixel(ax, ay), &BackPixel(bx, ay) + 1, pixel);
+  if (DrawToBitmap) {
+    std::fill(&BackPixel(ax, ay), &BackPixel(bx, ay) + 1, pixel);
+    readBack.Wrote(PixelIndex(ax, ay), static_cast<std::size_t>(bx - ax + 1), pixel);
+  }
   if (DrawToScreen) backend::DrawHLine(ax, bx, ay, pixel);
 }
 
@@ -204,6 +264,9 @@ RGBRec* PaletteSlot(int16_t colour) {
 }  // namespace
 
 const std::array<RGBRec, 256> DefaultColors = MakeDefaultColors();
+
+void PixelMapsCreated(int32_t w, int32_t h) { readBack.Create(w, h); }
+void PixelMapsDestroyed() { readBack.Destroy(); }
 std::vector<RGBRec> Pal;
 
 void InitWin32GUI16Colors() {
@@ -212,6 +275,7 @@ void InitWin32GUI16Colors() {
     // the window still runs, the old table under a new MaxColor.
     std::lock_guard lock(GraphDrawing);
     nearest.Forget();
+    readBack.Forget();
     if (GraphRunning) return;
     const auto n = std::clamp<std::ptrdiff_t>(MaxColor, 0, DefaultColors.size());
     Pal.assign(DefaultColors.begin(), DefaultColors.begin() + n);
@@ -228,16 +292,35 @@ void PutPixel16Win32GUI(int16_t x, int16_t y, uint16_t colour) {
   if (const RGBRec* c = PalEntry(colour)) SetPixelBoth(x, y, EntryPixel(*c));
 }
 
-uint16_t GetPixel16Win32GUI(int16_t x, int16_t y) {
-  x = Translate(x, StartXViewPort);
-  y = Translate(y, StartYViewPort);
-  if (ClipPixels && OutsideViewport(x, y)) return 0;
+namespace {
+
+// GetPixel's general way, under the lock taken in full.
+[[gnu::noinline]] uint16_t ReadLocked(int32_t x, int32_t y) {
   std::lock_guard lock(GraphDrawing);
   if (!GraphRunning) {
     _GraphResult = result::Failure;
     return 0;
   }
-  return nearest.Find(ReadPixel(x, y));
+  if (!OnSurface(x, y)) return nearest.Find(ReadPixel(x, y));
+  return readBack.Read(PixelIndex(x, y));
+}
+
+}  // namespace
+
+uint16_t GetPixel16Win32GUI(int16_t x, int16_t y) {
+  x = Translate(x, StartXViewPort);
+  y = Translate(y, StartYViewPort);
+  if (ClipPixels && OutsideViewport(x, y)) return 0;
+  // The walk's every probe comes here: the usual case costs no call.
+  if (GraphDrawing.TryLockShort()) {
+    if (GraphRunning && readBack.Fresh() && OnSurface(x, y)) [[likely]] {
+      const uint16_t entry = readBack.FreshCell(PixelIndex(x, y));
+      GraphDrawing.UnlockShort();
+      return entry;
+    }
+    GraphDrawing.UnlockShort();
+  }
+  return ReadLocked(x, y);
 }
 
 void DirectPutPixel16Win32GUI(int16_t x, int16_t y) {
@@ -269,10 +352,13 @@ uint16_t GetPaletteEntry(uint16_t red, uint16_t green, uint16_t blue) {
 
 void SetRGBPaletteWin32GUI(int16_t colour, int16_t red, int16_t green, int16_t blue) {
   std::lock_guard lock(GraphDrawing);
-  if (RGBRec* entry = PaletteSlot(colour)) {
-    *entry = {red, green, blue};
-    nearest.Forget();
-  }
+  RGBRec* entry = PaletteSlot(colour);
+  // Setting an entry to what it holds (as every mode's opening does for the
+  // background) leaves what pixels read back as.
+  if (!entry || (entry->Red == red && entry->Green == green && entry->Blue == blue)) return;
+  *entry = {red, green, blue};
+  nearest.Forget();
+  readBack.Forget();
 }
 
 void GetRGBPaletteWin32GUI(int16_t colour, int16_t& red, int16_t& green, int16_t& blue) {

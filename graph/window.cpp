@@ -32,6 +32,7 @@ void SurfacesCreated(uint32_t* pixels, int32_t w, int32_t h) {
   std::lock_guard lock(GraphDrawing);
   BackBuffer = {pixels, w, h};
   std::fill_n(pixels, static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0u);
+  PixelMapsCreated(w, h);
   GraphRunning = true;
 }
 
@@ -39,6 +40,7 @@ void SurfacesDestroyed() {
   std::lock_guard lock(GraphDrawing);
   GraphRunning = false;
   std::vector<RGBRec>().swap(Pal);
+  PixelMapsDestroyed();
   BackBuffer = {};
 }
 

@@ -40,6 +40,11 @@ constexpr uint32_t RGBToPixel(uint32_t rgb) {
 }
 constexpr uint32_t PixelToRGB(uint32_t px) { return RGBToPixel(px & 0xFFFFFF); }
 
+// The pixel level's own per-surface state, made and released with the
+// surfaces under the lock.
+void PixelMapsCreated(int32_t w, int32_t h);
+void PixelMapsDestroyed();
+
 // Window-thread side, called by backends.
 // Creation: takes the lock, adopts `pixels` (w × h) as the back buffer,
 // clears it to black and sets GraphRunning.  The backend clears its window.
