@@ -1,7 +1,6 @@
 // Process services on POSIX systems.
 #include "runtime/procsvc.h"
 
-#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <linux/membarrier.h>
@@ -54,28 +53,6 @@ void SleepMs(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
   }
-}
-
-namespace {
-
-// Lock-free, so that a signal handler may take hooks while another thread
-// adds one.
-std::atomic<void (*)()> endHooks[kMaxProcessEndHooks];
-static_assert(std::atomic<void (*)()>::is_always_lock_free);
-
-}  // namespace
-
-bool AtProcessEnd(void (*hook)()) {
-  for (auto& slot : endHooks) {
-    void (*empty)() = nullptr;
-    if (slot.compare_exchange_strong(empty, hook)) return true;
-  }
-  return false;
-}
-
-void RunProcessEndHooks() {
-  for (int i = kMaxProcessEndHooks - 1; i >= 0; --i)
-    if (void (*hook)() = endHooks[i].exchange(nullptr)) hook();
 }
 
 bool EnableProcessBarrier() {

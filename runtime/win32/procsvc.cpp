@@ -1,7 +1,6 @@
 // Process services on Windows (kernel32).
 #include <windows.h>
 
-#include <atomic>
 
 #include "runtime/procsvc.h"
 
@@ -46,9 +45,6 @@ void SleepMs(uint32_t ms) { ::Sleep(ms); }
 
 namespace {
 
-std::atomic<void (*)()> endHooks[kMaxProcessEndHooks];
-static_assert(std::atomic<void (*)()>::is_always_lock_free);
-
 using FlushFn = VOID(WINAPI*)();
 FlushFn flushWriteBuffers = nullptr;
 
@@ -60,19 +56,6 @@ bool UnderWine() {
 }
 
 }  // namespace
-
-bool AtProcessEnd(void (*hook)()) {
-  for (auto& slot : endHooks) {
-    void (*empty)() = nullptr;
-    if (slot.compare_exchange_strong(empty, hook)) return true;
-  }
-  return false;
-}
-
-void RunProcessEndHooks() {
-  for (int i = kMaxProcessEndHooks - 1; i >= 0; --i)
-    if (void (*hook)() = endHooks[i].exchange(nullptr)) hook();
-}
 
 bool EnableProcessBarrier() {
   if (flushWriteBuffers) return true;
