@@ -127,10 +127,11 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
     traceText.append(line, static_cast<size_t>(n));
   }
   if (opt.stats) cluster.push_back({x, y});
-  const double now = progress.Due() || opt.seconds > 0 ? Elapsed() : 0;
+  const bool redraw = progress.Due();
+  const double now = redraw || opt.seconds > 0 ? Elapsed() : 0;
   const bool done = stuck >= opt.particles || (opt.seconds > 0 && now >= opt.seconds) ||
                     (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius);
-  if (progress.Due()) {
+  if (redraw) {
     double left = -1;
     if (opt.particles != UINT64_MAX) left = now / static_cast<double>(stuck) * static_cast<double>(opt.particles - stuck);
     if (opt.seconds > 0) left = left < 0 ? opt.seconds - now : std::min(left, opt.seconds - now);

@@ -20,9 +20,9 @@ struct Ended {
 
 enum class Sink { Pipe, Pty, DevFull };
 
-// Runs argv with standard output on the given sink; returns its exit code
-// and what it wrote there.
-Ended RunProcess(std::vector<std::string> args, Sink sink) {
+// Runs argv with standard output (and standard error too, when asked) on
+// the given sink; returns its exit code and what it wrote there.
+Ended RunProcess(std::vector<std::string> args, Sink sink, bool withStderr = false) {
   int readFd = -1, writeFd = -1;
   if (sink == Sink::Pipe) {
     int p[2];
@@ -36,6 +36,7 @@ Ended RunProcess(std::vector<std::string> args, Sink sink) {
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(writeFd, STDOUT_FILENO);
+    if (withStderr) dup2(writeFd, STDERR_FILENO);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -127,6 +128,17 @@ TEST(Runner, BadArgumentsAndUnwritableFiles) {
   const Ended e = RunProcess({kAggsim, "--seed", "1", "--particles", "5", "--trace", missing}, Sink::Pipe);
   EXPECT_EQ(e.code, 1);
   EXPECT_EQ(e.out, "") << "the error goes to standard error, nothing else is printed";
+}
+
+TEST(Runner, ProgressShowsOnATerminalOnly) {
+  const std::vector<std::string> run{kAggsim, "--seed", "3", "--particles", "1500"};
+  const Ended tty = RunProcess(run, Sink::Pty, true);
+  EXPECT_EQ(tty.code, 0);
+  EXPECT_TRUE(std::regex_search(tty.out, std::regex("\\[[#.]{24}\\] [0-9]+/1500 stuck  R [0-9]+"))) << tty.out;
+  const Ended pipe = RunProcess(run, Sink::Pipe, true);
+  EXPECT_EQ(pipe.code, 0);
+  EXPECT_EQ(pipe.out.find("stuck  R"), std::string::npos) << pipe.out;
+  EXPECT_NE(pipe.out.find("stuck 1500,"), std::string::npos) << pipe.out;
 }
 
 TEST(Runner, TimeAndRadiusEndARun) {
