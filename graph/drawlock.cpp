@@ -6,14 +6,20 @@
 
 namespace graph {
 
+#if !(defined(_WIN32) && defined(__i386__))
 constinit thread_local bool DrawLock::isDrawer_ = false;
+#endif
 
 void DrawLock::BindDrawingThread() {
   if (bound_) return;
   std::lock_guard hold(other_);
   fenced_ = !sys::os::EnableProcessBarrier();
   bound_ = true;
+#if defined(_WIN32) && defined(__i386__)
+  drawer_ = CurrentThreadBlock();
+#else
   isDrawer_ = true;
+#endif
 }
 
 void DrawLock::EnterDrawingBehindOther() {
