@@ -183,6 +183,16 @@ template <class Rule>
     sys::Randomize();
   }
   agg::Start<Rule>();
+  // The seed sits at a fixed point: on a surface too small to hold it no
+  // particle can ever stick, and a run waiting for particles would never end.
+  if (graph::GetMaxX() < agg::CentreX || graph::GetMaxY() < agg::CentreY) {
+    char line[160];
+    std::snprintf(line, sizeof line, "aggsim: the seed at (%d, %d) lies outside the %d x %d surface of this screen",
+                  agg::CentreX, agg::CentreY, graph::GetMaxX() + 1, graph::GetMaxY() + 1);
+    sys::WriteStr(sys::StdErr, line);
+    sys::WriteLnEnd(sys::StdErr);
+    sys::Halt(2);
+  }
   if (opt.startRadiusSet) agg::R = opt.startRadius;
   agg::OnStuck = CountStuck;
   if (opt.stats) cluster.push_back({agg::CentreX, agg::CentreY});

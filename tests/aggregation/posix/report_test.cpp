@@ -119,6 +119,7 @@ TEST(Runner, BadArgumentsAndUnwritableFiles) {
                                        {"--particles", "12x"},
                                        {"--screen", "10x10"},
                                        {"--rule", "blue"},
+                                       {"--screen", "800x420"},  // the seed falls off the surface
                                        {"--seconds", "-1"},
                                        {"--seed"}}) {
     bad.insert(bad.begin(), kAggsim);
