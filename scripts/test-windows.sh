@@ -34,21 +34,6 @@ prefix=$(mktemp -d)
 trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Death tests whose expected report is an extended regular expression with
-# LF line ends: GoogleTest on Windows knows only its simple syntax, and the
-# report ends its lines with CR LF there.  win32_program_tests checks the
-# same reports from whole Windows processes instead.
-posix_patterns="ConversionsDeathTest.InvalidResultsAreRunTimeError207"
-posix_patterns+=":ExitSequenceDeathTest.ASecondErrorReplacesTheFirst"
-posix_patterns+=":ExitSequenceDeathTest.ExitProceduresRunNewestFirstThenTheReport"
-posix_patterns+=":ExitSequenceDeathTest.HaltInAnExitProcedureReplacesOnlyTheExitCode"
-posix_patterns+=":ExitSequenceDeathTest.IOCheckRaisesThePendingResult"
-posix_patterns+=":ProgramDeathTest.ALaunchPointBeyond16BitsIsRangeError201"
-posix_patterns+=":ProgramDeathTest.AnOverflowingDistanceIs215"
-posix_patterns+=":ProgramExitDeathTest.AMessageThatCannotBeWrittenIsError101"
-posix_patterns+=":ProgramExitDeathTest.ARunTimeErrorClosesTheWindowBeforeTheReport"
-posix_patterns+=":ProgramExitDeathTest.TheClosingLineInputIsIOChecked"
-
 linux_aggsim=""
 [ -x build/tools/aggsim ] && linux_aggsim=$root/build/tools/aggsim
 
@@ -72,9 +57,9 @@ step() {
 # One boot of the prefix for every run below.
 timeout 300 wineboot -i >/dev/null 2>&1
 timeout 60 wineserver -w
-step runtime_tests 300 wine tests/runtime/runtime_tests.exe --gtest_brief=1 --gtest_filter=-$posix_patterns
+step runtime_tests 300 wine tests/runtime/runtime_tests.exe --gtest_brief=1
 step graph_tests 300 wine tests/graph/graph_tests.exe --gtest_brief=1
-step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1 --gtest_filter=-$posix_patterns
+step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1
 step tools_tests 120 wine tests/tools/tools_tests.exe --gtest_brief=1
 step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
 step win32_program_tests 600 wine tests/win32/win32_program_tests.exe --gtest_brief=1

@@ -47,7 +47,7 @@ TEST(ProgramExitDeathTest, ARunTimeErrorClosesTheWindowBeforeTheReport) {
         agg::X = 32767;
         agg::TAPAD<agg::WhiteRule>();  // the first probe of X + 1 fails
       },
-      testing::ExitedWithCode(201), "^window closed\n" AGG_REPORT_RE(201) "  0x[0-9A-F]{8}\n");
+      testing::ExitedWithCode(201), "^window closed" AGG_EOL AGG_REPORT_RE(201) "  0x" AGG_HEX8 AGG_EOL);
 }
 
 TEST(ProgramExitDeathTest, NoConsoleMeansMessageAndExit1WithoutReportOrExitProcedure) {

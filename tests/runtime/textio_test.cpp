@@ -197,7 +197,7 @@ TEST(ExitSequenceDeathTest, ExitProceduresRunNewestFirstThenTheReport) {
         sys::ExitProc = ExitB;
         sys::ToInt16(40000);
       },
-      testing::ExitedWithCode(201), "exit procedures: BA\n" AGG_REPORT_RE(201));
+      testing::ExitedWithCode(201), "exit procedures: BA" AGG_EOL AGG_REPORT_RE(201));
 }
 
 TEST(ExitSequenceDeathTest, HaltWithoutErrorPrintsNothing) {
