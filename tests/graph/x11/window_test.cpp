@@ -87,6 +87,13 @@ class X11Window : public testing::Test {
     RestartModule();
     return true;
   }
+  // The module afresh, its window's image in shared memory or not, and
+  // graphics opened as the programs open them.
+  void OpenWithImage(bool shm) {
+    RestartModule();
+    x11::AllowSharedMemory(shm);
+    OpenDetected();
+  }
 
   std::unique_ptr<UseDisplay> display_;
   std::unique_ptr<XServer> own_;
@@ -130,9 +137,7 @@ TEST_F(X11Window, ADrawnPixelIsOnTheScreenAtOnceAndInTheBackBuffer) {
   ASSERT_TRUE(probe);
   for (bool shm : {true, false}) {
     SCOPED_TRACE(shm ? "shared memory" : "plain image");
-    RestartModule();
-    x11::AllowSharedMemory(shm);
-    OpenDetected();
+    OpenWithImage(shm);
     ASSERT_TRUE(GraphRunning);
     EXPECT_EQ(x11::UsingSharedMemory(), shm);
     const int maxX = GetMaxX(), maxY = GetMaxY();
@@ -166,9 +171,7 @@ TEST_F(X11Window, WhatWasCoveredOrHiddenIsRepaintedFromTheBackBuffer) {
   ASSERT_TRUE(probe);
   for (bool shm : {true, false}) {
     SCOPED_TRACE(shm ? "shared memory" : "plain image");
-    RestartModule();
-    x11::AllowSharedMemory(shm);
-    OpenDetected();
+    OpenWithImage(shm);
     ASSERT_TRUE(GraphRunning);
     const Window w = Win();
     // Only into the back buffer: the screen shows it only once repainted.
