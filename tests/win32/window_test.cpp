@@ -130,9 +130,13 @@ TEST_F(Win32WindowTest, AnInvalidatedRectangleIsRepaintedFromTheBackBuffer) {
   PutPixel(30, 40, 15);
   PutPixel(31, 40, 4);
   DrawToScreen = true;
-  EXPECT_EQ(OnWindow(30, 40), 0u);
   const uint32_t white = InBackBuffer(30, 40), red = InBackBuffer(31, 40);
   ASSERT_NE(white, 0u);
+  // Wine may repaint the window on its own at any time (a late expose from
+  // the X server on a loaded machine), so the window's pixels are blackened
+  // here rather than assumed black, and only the repaint can restore them.
+  ::SetPixel(WinDC, 30, 40, 0);
+  ::SetPixel(WinDC, 31, 40, 0);
   ::InvalidateRect(MainWindow, nullptr, FALSE);
   EXPECT_TRUE(Eventually([&] { return OnWindow(30, 40) == white && OnWindow(31, 40) == red; }));
 }
