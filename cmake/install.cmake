@@ -36,12 +36,13 @@ set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "the aggregation developers")
 set(CPACK_PACKAGE_CONTACT "aggregation developers <aggregation@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "diffusion-limited aggregation, grown live in a window")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Three programs (aggwhite, aggradial, aggorder) grow a diffusion-limited aggregate \
-in a 256-colour X11 window until a key is pressed in the terminal, colouring its \
-particles white, by distance from the seed or by order of arrival. aggsim runs the \
-same code without a window, reproducibly from a seed, and writes the picture, the \
-particles and figures about the aggregate; aggbench measures the random walk.")
+# Debian wants the long description on lines of at most 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION "Three programs (aggwhite, aggradial, aggorder) grow a diffusion-limited
+aggregate in a 256-colour X11 window until a key is pressed in the terminal,
+colouring its particles white, by distance from the seed or by order of
+arrival. aggsim runs the same code without a window, reproducibly from a seed,
+and writes the picture, the particles and figures about the aggregate;
+aggbench measures the random walk.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)

@@ -4,10 +4,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-bash scripts/deps.sh xvfb openbox
+bash scripts/deps.sh xvfb openbox man-db
 ctest --test-dir build --output-on-failure -j"$(nproc)"
-# The Windows build under Wine, when Wine can be had; AGG_SKIP_WINDOWS=1
-# leaves it out.
+# The Debian package in a clean root of its own; AGG_SKIP_PACKAGE=1 leaves it
+# out.
+if [ "${AGG_SKIP_PACKAGE:-0}" != 1 ]; then
+  bash scripts/test-package.sh
+fi
+# The Windows build under Wine, when Wine can be had, then its zip;
+# AGG_SKIP_WINDOWS=1 leaves them out.
 if [ "${AGG_SKIP_WINDOWS:-0}" != 1 ]; then
   bash scripts/test-windows.sh
+  bash scripts/test-package-windows.sh
 fi

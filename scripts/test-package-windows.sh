@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Makes the Windows zip (scripts/package-windows.sh) and tries it as a
+# Windows user would get it: it holds the programs and README.txt only, no
+# program needs a DLL beyond the system's, and, unpacked into C:\ of a fresh
+# Wine prefix, aggsim.exe started from there grows the same aggregate as the
+# Linux build and aggbench.exe runs.  Skips, with exit code 0, where Wine is
+# not installed (scripts/test-windows.sh installs it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$SECONDS
+
+skip() {
+  echo "Windows zip test skipped: $*"
+  exit 0
+}
+
+command -v wine >/dev/null && dpkg -s wine32:i386 >/dev/null 2>&1 \
+  || skip "Wine is not installed (bash scripts/test-windows.sh installs it)"
+[ -x build/tools/aggsim ] || skip "no Linux build in build/ to compare with (bash scripts/build.sh)"
+zip=$(bash scripts/package-windows.sh | tail -1)
+
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+
+# The programs and their note, in one folder named after the zip.
+top=$(basename "$zip" .zip)
+expected=$(printf '%s\n' "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" "$top/aggsim.exe" "$top/aggwhite.exe")
+[ -f build-win/tools/aggbench.exe ] && expected=$(printf '%s\n%s' "$expected" "$top/aggbench.exe" | sort)
+actual=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
+[ "$actual" = "$expected" ] || fail "the zip holds other files than the programs and README.txt:
+$(diff <(echo "$expected") <(echo "$actual"))"
+
+# Static: every DLL a program imports comes with Windows.
+system_dlls='^(kernel32|user32|gdi32|advapi32|msvcrt|ws2_32|shell32|ole32|winmm)\.dll$'
+work=$(mktemp -d)
+prefix=$work/wine
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+unzip -q "$zip" -d "$work/unpacked"
+for exe in "$work/unpacked/$top"/*.exe; do
+  dlls=$(i686-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print tolower($3) }')
+  others=$(grep -vE "$system_dlls" <<<"$dlls" || true)
+  [ -z "$others" ] || fail "$(basename "$exe") needs DLLs that Windows lacks: $others"
+done
+
+# A fresh prefix, the zip unpacked into its C:\ and the programs started
+# from there.
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+timeout 300 wineboot -i >/dev/null 2>&1 || true
+unzip -q "$zip" -d "$prefix/drive_c"
+[ -f "$prefix/drive_c/$top/aggsim.exe" ] || { echo "FAILED: the zip did not unpack into C:\\$top"; exit 1; }
+args=(--seed 12345 --rule radial --particles 3000)
+build/tools/aggsim "${args[@]}" --trace "$work/linux.csv" >/dev/null
+if (cd "$prefix/drive_c/$top" && timeout 600 wine "C:\\$top\\aggsim.exe" "${args[@]}" --trace windows.csv >/dev/null) &&
+  cmp -s "$work/linux.csv" "$prefix/drive_c/$top/windows.csv"; then
+  echo "  aggsim.exe from C:\\$top grew the Linux build's $(wc -l <"$work/linux.csv") particles"
+else
+  fail "aggsim.exe from C:\\$top: its trace differs from the Linux build's"
+fi
+if [ -f "$prefix/drive_c/$top/aggbench.exe" ]; then
+  out=$(cd "$prefix/drive_c/$top" && timeout 300 wine "C:\\$top\\aggbench.exe" --particles 100 --rounds 1 2>&1) \
+    && grep -q "same particles in the same order: yes" <<<"$out" \
+    && echo "  aggbench.exe from C:\\$top measured the walk" \
+    || fail "aggbench.exe from C:\\$top: $out"
+fi
+echo "Windows zip test took $((SECONDS - start)) s"
+exit $failed
