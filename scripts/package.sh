@@ -5,8 +5,8 @@
 # libraries the programs link.  Prints the package's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
-bash scripts/deps.sh dpkg-dev file
+bash scripts/build.sh >&2
+bash scripts/deps.sh dpkg-dev file >&2
 (cd build && cpack -G DEB >cpack.log 2>&1) || { cat build/cpack.log >&2; exit 1; }
 deb=$(ls -t build/aggregation_*.deb | head -1)
 echo "$PWD/$deb"
