@@ -26,6 +26,14 @@ constexpr uint16_t VK_NUMPAD9 = 0x69;
 constexpr uint32_t ALT_PRESSED = device::LEFT_ALT_PRESSED | device::RIGHT_ALT_PRESSED;
 constexpr uint32_t CTRL_PRESSED = device::LEFT_CTRL_PRESSED | device::RIGHT_CTRL_PRESSED;
 
+// Where the runtime's line end is a line feed alone, it must also return to
+// the first column: the echo is drawn cell by cell, so nothing else would.
+#ifdef _WIN32
+constexpr bool kLineFeedReturns = false;
+#else
+constexpr bool kLineFeedReturns = true;
+#endif
+
 bool IsModifierOrLock(uint16_t vk) {
   switch (vk) {
     case 0x10: case 0x11: case 0x12: case 0x14: case 0x90: case 0x91: return true;
@@ -280,6 +288,7 @@ void WriteChar(uint8_t ch) {
       if (CurrX > WinMinX) --CurrX;
       break;
     case 10:
+      if (kLineFeedReturns) CurrX = WinMinX;
       ++CurrY;
       break;
     case 13:

@@ -132,7 +132,9 @@ void Int_IOCheck() {
 }
 
 void Exe_Entry(void (*mainProgram)()) {
+  os::PrepareStandardHandles();
   os::InstallFaultHandlers();
+  RaiseHeapErrorsOnThisThread();
   OutermostFrame = __builtin_frame_address(0);
   SetFPUControlWord(FPUCW);
   mainProgram();

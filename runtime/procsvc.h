@@ -12,6 +12,12 @@ inline constexpr Handle InvalidHandle = -1;
 enum StdHandleKind : int32_t { StdInputHandle = -10, StdOutputHandle = -11, StdErrorHandle = -12 };
 
 Handle GetStdHandle(StdHandleKind kind);
+// The first thing a program does, before anything opens a file: a standard
+// handle that was closed is held by the null device, so that nothing opened
+// later takes its place (a closed input then reads as ended, a closed
+// output swallows what is written), and a write to a pipe that nobody reads
+// fails instead of ending the process.
+void PrepareStandardHandles();
 // Bytes the system took, or -1 when the call failed.
 int32_t WriteHandle(Handle h, const void* data, int32_t len);
 // Bytes read, 0 at the end of input, -1 on failure.

@@ -25,18 +25,23 @@
 // its screen has filled.  Later queries report the cursor where this device
 // last put it.
 //
-// Ending.  The terminal's modes are put back at every end of the process:
+// Ending and stopping.  The terminal's modes are saved once per terminal,
+// before the first change, and put back at every end of the process:
 // through the process-end hooks for ExitProcess and faults left to the
 // system, and by handlers of the signals whose default action ends the
-// process, which put them back and then let that action happen.  Only
-// SIGKILL ends the process with the terminal left raw; a stop sent from
-// outside (SIGSTOP, SIGTSTP) leaves it raw while stopped.
+// process, which put them back and then let that action happen.  A stop
+// asked for (SIGTSTP) puts them back before the process stops, and a
+// continue (SIGCONT, also after a SIGSTOP, which cannot be caught) takes the
+// terminal again when the process is in its foreground.  Only SIGKILL ends
+// the process with the terminal left raw, and SIGSTOP leaves it raw while
+// stopped.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,34 +66,62 @@ constexpr uint32_t kCursorReplyMs = 200;
 struct SavedModes {
   int fd;
   dev_t device;
-  termios modes;
+  termios modes;  // as found
+  termios raw;    // as this device set them
 };
 
 // Written before savedCount is raised, read by the restore in any context.
 constexpr int kMaxTerminals = 2;
 SavedModes saved[kMaxTerminals];
 std::atomic<int> savedCount{0};
+// Set once the process is ending: a continue no longer takes the terminal.
+std::atomic<bool> ending{false};
 // The terminal that cells went to, which gets a colour reset at the end.
 std::atomic<int> paintedFd{-1};
 bool endHooked = false;
 
-// Async-signal-safe: it runs from signal handlers.
-void RestoreTerminals() {
-  const int savedErrno = errno;
-  // A background process would be stopped by tcsetattr otherwise.
+// Runs fn with SIGTTOU blocked: a background process would be stopped by
+// tcsetattr otherwise.
+template <class Fn>
+void WithoutTtou(Fn fn) {
   sigset_t ttou, old;
   sigemptyset(&ttou);
   sigaddset(&ttou, SIGTTOU);
   pthread_sigmask(SIG_BLOCK, &ttou, &old);
-  const int n = savedCount.load();
-  for (int i = 0; i < n; ++i) tcsetattr(saved[i].fd, TCSANOW, &saved[i].modes);
-  const int painted = paintedFd.load();
-  if (painted >= 0) {
-    static const char kReset[] = "\x1b[0m";
-    [[maybe_unused]] ssize_t w = ::write(painted, kReset, sizeof kReset - 1);
-  }
+  fn();
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+}
+
+// Async-signal-safe, as everything down to the handlers below.  Newest
+// first, so that whatever else was saved, the modes found first are the
+// ones left.
+void PutBackModes() {
+  WithoutTtou([] {
+    for (int i = savedCount.load() - 1; i >= 0; --i) tcsetattr(saved[i].fd, TCSANOW, &saved[i].modes);
+    const int painted = paintedFd.load();
+    if (painted >= 0) {
+      static const char kReset[] = "\x1b[0m";
+      [[maybe_unused]] ssize_t w = ::write(painted, kReset, sizeof kReset - 1);
+    }
+  });
+}
+
+void RestoreTerminals() {
+  const int savedErrno = errno;
+  ending.store(true);
+  PutBackModes();
   errno = savedErrno;
+}
+
+// The terminal's modes again after a stop, unless the process was
+// continued in the background, where the shell has the terminal.
+void TakeTerminals() {
+  if (ending.load()) return;
+  WithoutTtou([] {
+    const int n = savedCount.load();
+    for (int i = 0; i < n; ++i)
+      if (tcgetpgrp(saved[i].fd) == getpgrp()) tcsetattr(saved[i].fd, TCSANOW, &saved[i].raw);
+  });
 }
 
 // Signals whose default action ends the process.  The processor faults are
@@ -104,26 +137,80 @@ void OnEndingSignal(int sig) {
   ::raise(sig);
 }
 
+// Ctrl-Z from a line-editing terminal or `kill -TSTP`: the terminal as it
+// was, then the stop itself, then the terminal taken again on the way on.
+void OnStopSignal(int sig) {
+  const int savedErrno = errno;
+  PutBackModes();
+  struct sigaction stop{}, mine{};
+  stop.sa_handler = SIG_DFL;
+  sigemptyset(&stop.sa_mask);
+  sigaction(sig, &stop, &mine);
+  sigset_t only, old;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  ::raise(sig);
+  // The stop happens here, as the signal is let through.
+  pthread_sigmask(SIG_UNBLOCK, &only, &old);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  sigaction(sig, &mine, nullptr);
+  TakeTerminals();
+  errno = savedErrno;
+}
+
+void OnContinue(int) {
+  const int savedErrno = errno;
+  TakeTerminals();
+  errno = savedErrno;
+}
+
+// Handles sig unless the process has ignored or handled it itself.
+void HandleIfDefault(int sig, void (*handler)(int)) {
+  struct sigaction current{};
+  if (sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL)
+    return;
+  struct sigaction sa{};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(sig, &sa, nullptr);
+}
+
 void HookProcessEnd() {
   if (endHooked) return;
   endHooked = true;
   sys::os::AtProcessEnd(RestoreTerminals);
-  struct sigaction sa{};
-  sa.sa_handler = OnEndingSignal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : kEndingSignals) {
-    // An ignored or handled signal stays as the process set it.
-    struct sigaction current{};
-    if (sigaction(sig, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
-        current.sa_handler == SIG_DFL)
-      sigaction(sig, &sa, nullptr);
-  }
+  for (int sig : kEndingSignals) HandleIfDefault(sig, OnEndingSignal);
+  HandleIfDefault(SIGTSTP, OnStopSignal);
+  HandleIfDefault(SIGCONT, OnContinue);
+}
+
+// The controlling terminal's device, from /proc.  Opened as /dev/tty it
+// reports a device number of its own, which would make it a second
+// terminal whose modes, saved after the first raw switch, are raw.
+bool ControllingTerminal(dev_t& device) {
+  const int fd = ::open("/proc/self/stat", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[1024];
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  text[n] = '\0';
+  // The command name in parentheses may hold spaces; the fields after it
+  // are state, ppid, pgrp, session, tty_nr.
+  const char* p = std::strrchr(text, ')');
+  unsigned long long ttyNr = 0;
+  if (p == nullptr || std::sscanf(p + 1, " %*c %*d %*d %*d %llu", &ttyNr) != 1 || ttyNr == 0) return false;
+  device = makedev((ttyNr >> 8) & 0xFFF, (ttyNr & 0xFF) | ((ttyNr >> 12) & 0xFFF00));
+  return true;
 }
 
 bool DeviceOf(int fd, dev_t& device) {
   struct stat st;
   if (fstat(fd, &st) != 0) return false;
   device = st.st_rdev;
+  dev_t controlling;
+  if (device == makedev(5, 0) && ControllingTerminal(controlling)) device = controlling;
   return true;
 }
 
@@ -136,9 +223,6 @@ void MakeRaw(int fd) {
     if (saved[i].device == device) return;
   termios modes;
   if (n == kMaxTerminals || tcgetattr(fd, &modes) != 0) return;
-  saved[n] = SavedModes{fd, device, modes};
-  savedCount.store(n + 1);
-  HookProcessEnd();
   termios raw = modes;
   raw.c_iflag &= ~static_cast<tcflag_t>(PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
@@ -146,6 +230,9 @@ void MakeRaw(int fd) {
   raw.c_cc[VSUSP] = _POSIX_VDISABLE;
   raw.c_cc[VMIN] = 1;
   raw.c_cc[VTIME] = 0;
+  saved[n] = SavedModes{fd, device, modes, raw};
+  savedCount.store(n + 1);
+  HookProcessEnd();
   tcsetattr(fd, TCSANOW, &raw);
 }
 

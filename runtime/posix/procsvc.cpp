@@ -1,6 +1,9 @@
 // Process services on POSIX systems.
 #include "runtime/procsvc.h"
 
+#include <fcntl.h>
+#include <signal.h>
+
 #include <cerrno>
 #include <ctime>
 #include <linux/membarrier.h>
@@ -17,6 +20,16 @@ Handle GetStdHandle(StdHandleKind kind) {
     case StdErrorHandle: return STDERR_FILENO;
   }
   return InvalidHandle;
+}
+
+void PrepareStandardHandles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is this one.
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null >= 0 && null != fd) ::close(null);
+  }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 int32_t WriteHandle(Handle h, const void* data, int32_t len) {

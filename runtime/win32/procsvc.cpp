@@ -16,6 +16,10 @@ Handle GetStdHandle(StdHandleKind kind) {
   return reinterpret_cast<Handle>(::GetStdHandle(static_cast<DWORD>(kind)));
 }
 
+// A missing standard handle is no descriptor a file could take, and a pipe
+// without a reader fails the write.
+void PrepareStandardHandles() {}
+
 int32_t WriteHandle(Handle h, const void* data, int32_t len) {
   DWORD written = 0;
   if (!::WriteFile(AsHandle(h), data, static_cast<DWORD>(len), &written, nullptr)) return -1;

@@ -8,6 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +31,8 @@ using testsupport::kAskCursor;
 using testsupport::PtyChild;
 using testsupport::PtyOptions;
 using testsupport::SameModes;
+using testsupport::Stream;
+using testsupport::StreamName;
 
 // What a terminal would print of the output: the escape sequences taken out.
 std::string Visible(const std::string& out) {
@@ -85,6 +89,164 @@ TEST(Terminal, ModesAreRestoredHoweverTheProgramEnds) {
     EXPECT_NE(child.out.find(e.output), std::string::npos) << child.out;
     EXPECT_TRUE(SameModes(child.Modes(), child.ModesBefore()));
   }
+}
+
+// ---------------------------------------------------------------- every redirection, every way out
+
+struct WayOut {
+  const char* name;
+  const char* mode;
+  int signal;           // sent once the program has set up the terminal; 0: none
+  std::string ended;
+  bool report;          // a run-time error report on standard output
+};
+
+const WayOut kWaysOut[] = {
+    {"normal end", "line", 0, "exit 0", false},
+    {"Halt", "halt", 0, "exit 3", false},
+    {"run-time error", "runerror", 0, "exit 201", true},
+    {"SIGINT", "spin", SIGINT, ExitedWith(SIGINT), false},
+    {"SIGTERM", "spin", SIGTERM, ExitedWith(SIGTERM), false},
+    {"SIGHUP", "spin", SIGHUP, ExitedWith(SIGHUP), false},
+    {"SIGQUIT", "spin", SIGQUIT, ExitedWith(SIGQUIT), false},
+    {"fault left to the system", "fault", 0, ExitedWith(SIGSEGV), false},
+};
+
+class EveryRedirection : public testing::TestWithParam<WayOut> {};
+
+// The terminal as it was, the exit as asked, and the report (if any) where
+// standard output goes and nowhere else, whatever the three handles are.
+TEST_P(EveryRedirection, LeavesTheTerminalAsItWas) {
+  const WayOut& way = GetParam();
+  constexpr Stream kInputs[] = {Stream::Terminal, Stream::File, Stream::Pipe, Stream::Null, Stream::Closed};
+  constexpr Stream kOutputs[] = {Stream::Terminal, Stream::File, Stream::Pipe,
+                                 Stream::Null,     Stream::Closed, Stream::BrokenPipe};
+  for (Stream in : kInputs)
+    for (Stream out : kOutputs)
+      for (Stream err : kOutputs) {
+        SCOPED_TRACE(std::string("stdin ") + StreamName(in) + ", stdout " + StreamName(out) + ", stderr " +
+                     StreamName(err));
+        PtyChild child(CrtEcho(way.mode, {.stdinAs = in, .stdoutAs = out, .stderrAs = err, .inputFile = "k\n"}));
+        ASSERT_TRUE(child.Started());
+        ASSERT_TRUE(child.WaitForOutput(kAskCursor)) << "the terminal is always asked: " << child.out;
+        if (way.signal != 0) {
+          ASSERT_TRUE(child.WaitForOutput("~")) << "polling for keys";
+          child.Signal(way.signal);
+        } else if (std::strcmp(way.mode, "line") == 0 && in == Stream::Terminal) {
+          child.Type("k\r");
+        } else if (std::strcmp(way.mode, "line") == 0 && in == Stream::Pipe) {
+          child.Feed("k\n");
+        }
+        EXPECT_EQ(child.Ended(), way.ended);
+        EXPECT_TRUE(SameModes(child.Modes(), child.ModesBefore()));
+        const std::string where[] = {Visible(child.out), child.outPipe, child.err,
+                                     out == Stream::File ? child.FileText(1) : "",
+                                     err == Stream::File ? child.FileText(2) : ""};
+        const bool toTerminal = out == Stream::Terminal, toPipe = out == Stream::Pipe, toFile = out == Stream::File;
+        const bool expected[] = {toTerminal, toPipe, false, toFile, false};
+        for (size_t i = 0; i < std::size(where); ++i)
+          EXPECT_EQ(where[i].find("Runtime error 201 at 0x") != std::string::npos, way.report && expected[i])
+              << "place " << i << ": " << testing::PrintToString(where[i]);
+        if (HasFailure()) return;
+      }
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminal, EveryRedirection, testing::ValuesIn(kWaysOut),
+                         [](const testing::TestParamInfo<WayOut>& info) {
+                           std::string name = info.param.name;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+// ---------------------------------------------------------------- job control
+
+// The terminal's modes while the program reads keys.
+termios RawModes(PtyChild& child) {
+  termios raw{};
+  child.Pump([&] { return raw = child.Modes(), !(raw.c_lflag & ICANON); });
+  return raw;
+}
+
+TEST(JobControl, AStoppedProgramGivesTheTerminalBackAndTakesItAgain) {
+  for (int stop : {SIGTSTP, SIGSTOP}) {
+    SCOPED_TRACE(strsignal(stop));
+    PtyChild child(CrtEcho("line", {.jobControl = true}));
+    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(child.WaitForOutput(kAskCursor));
+    const termios raw = RawModes(child);
+    ASSERT_FALSE(raw.c_lflag & (ICANON | ECHO));
+    for (int round = 0; round < 2; ++round) {
+      child.Signal(stop);
+      ASSERT_TRUE(child.Pump([&] { return child.Stopped(); })) << "stopped";
+      // A stop that can be caught leaves the shell its own terminal.
+      if (stop == SIGTSTP) {
+        EXPECT_TRUE(child.ModesAsBefore());
+      }
+      child.Signal(SIGCONT);
+      EXPECT_TRUE(child.Pump([&] { return !child.Stopped() && SameModes(child.Modes(), raw); }))
+          << "raw again once continued";
+    }
+    // Keys are keys again: one stops the polling, Enter ends the line.
+    child.Type("k");
+    EXPECT_EQ(child.Ended(200ms), "running");
+    child.Type("\r");
+    EXPECT_EQ(child.Ended(), "exit 0");
+    EXPECT_TRUE(child.ModesAsBefore());
+  }
+}
+
+// ---------------------------------------------------------------- descriptors and pipes
+
+TEST(Terminal, ALineEndOnTheConsoleReturnsToTheFirstColumn) {
+  PtyChild child(CrtEcho("writeln"));
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(child.WaitForOutput(kAskCursor));
+  // The cursor is at row 3, column 1: "ab" there, "cd" at the start of row 4.
+  ASSERT_TRUE(child.WaitForOutput("d\x1b" "8"));
+  EXPECT_NE(child.out.find("\x1b[4;1H\x1b[0mc"), std::string::npos) << testing::PrintToString(child.out);
+  child.Type("\r");
+  EXPECT_EQ(child.Ended(), "exit 0");
+}
+
+TEST(Terminal, WritesToAPipeWithoutReaderFailWithoutKillingTheProgram) {
+  // The report cannot be written: the exit code is still the error's.
+  PtyChild report(CrtEcho("runerror", {.stdoutAs = Stream::BrokenPipe}));
+  ASSERT_TRUE(report.Started());
+  EXPECT_EQ(report.Ended(), "exit 201");
+  EXPECT_TRUE(report.ModesAsBefore());
+  // A checked write fails with 101, whose report cannot be written either.
+  PtyChild print(CrtEcho("print", {.stdoutAs = Stream::BrokenPipe}));
+  ASSERT_TRUE(print.Started());
+  EXPECT_EQ(print.Ended(), "exit 101");
+  PtyChild intact(CrtEcho("print", {.stdoutAs = Stream::Pipe}));
+  ASSERT_TRUE(intact.Started());
+  EXPECT_EQ(intact.Ended(), "exit 0");
+  EXPECT_EQ(intact.outPipe, "printed\n");
+}
+
+TEST(Terminal, ClosedStandardHandlesAreHeldByTheNullDevice) {
+  // A closed input is an input at its end: the line ends by itself.
+  PtyChild in(CrtEcho("line", {.stdinAs = Stream::Closed}));
+  ASSERT_TRUE(in.Started());
+  EXPECT_EQ(in.Ended(), "exit 0");
+  // A closed output drops what is written, the exit code stays.
+  PtyChild out(CrtEcho("print", {.stdoutAs = Stream::Closed}));
+  ASSERT_TRUE(out.Started());
+  EXPECT_EQ(out.Ended(), "exit 0");
+  PtyChild all(CrtEcho("runerror", {.stdinAs = Stream::Closed, .stdoutAs = Stream::Closed, .stderrAs = Stream::Closed}));
+  ASSERT_TRUE(all.Started());
+  EXPECT_EQ(all.Ended(), "exit 201");
+  EXPECT_EQ(all.out.find("Runtime error"), std::string::npos) << "nothing lands on the terminal's descriptor";
+  EXPECT_TRUE(all.ModesAsBefore());
+}
+
+TEST(Terminal, MemoryRunningOutIsHeapOverflow) {
+  PtyChild child(CrtEcho("heap", {.stdoutAs = Stream::Pipe}));
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(child.Ended(), "exit 203");
+  EXPECT_EQ(child.outPipe.rfind("Runtime error 203 at 0x", 0), 0u) << child.outPipe;
+  EXPECT_TRUE(child.ModesAsBefore());
 }
 
 TEST(Terminal, KeysReachTheKeyFilterAsConsoleKeys) {
