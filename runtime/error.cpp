@@ -134,7 +134,7 @@ void Int_IOCheck() {
 void Exe_Entry(void (*mainProgram)()) {
   os::PrepareStandardHandles();
   os::InstallFaultHandlers();
-  RaiseHeapErrorsOnThisThread();
+  RaiseHeapErrors();
   OutermostFrame = __builtin_frame_address(0);
   SetFPUControlWord(FPUCW);
   mainProgram();

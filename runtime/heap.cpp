@@ -1,10 +1,11 @@
-// The free store of the programs: allocation failure on the thread that
-// runs the main program is run-time error 203 (heap overflow), reported at
-// the instruction after the call that asked for the memory and taking the
-// orderly exit (exit procedures, report), as any other run-time error.
-// Other threads, and the nothrow forms, get the standard answer (an
-// exception, a null pointer), which their code handles.  Over-aligned
-// requests keep the library's own allocator.
+// The free store of the programs: once a program has started, a failed
+// allocation is run-time error 203 (heap overflow), reported at the
+// instruction after the call that asked for the memory and taking the
+// orderly exit (exit procedures, report) on the thread that asked, as any
+// other run-time error.  The nothrow forms still answer with a null pointer,
+// for code that has a way on without the memory.  Over-aligned requests
+// keep the library's own allocator.
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
@@ -14,7 +15,7 @@ namespace sys {
 
 namespace {
 
-thread_local bool heapErrors = false;
+std::atomic<bool> heapErrors{false};
 
 // frame: the replaced operator's own, whose return address is the caller's.
 [[gnu::noinline]] void* Allocate(std::size_t size, void* frame) {
@@ -32,7 +33,7 @@ thread_local bool heapErrors = false;
 
 }  // namespace
 
-void RaiseHeapErrorsOnThisThread() { heapErrors = true; }
+void RaiseHeapErrors() { heapErrors = true; }
 
 }  // namespace sys
 

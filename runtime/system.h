@@ -119,9 +119,9 @@ extern bool IsConsole;
 [[noreturn]] void Do_Exit();
 void InternalExit();
 
-// From now on an allocation that fails on the calling thread is run-time
-// error 203 at the caller of the allocation (Exe_Entry's thread).
-void RaiseHeapErrorsOnThisThread();
+// From now on an allocation that fails (other than a nothrow one) is
+// run-time error 203 at the caller of the allocation; before, it throws.
+void RaiseHeapErrors();
 
 // Turns a pending I/O result into a run-time error at the caller.
 [[gnu::noinline]] void Int_IOCheck();

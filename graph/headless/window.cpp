@@ -3,6 +3,7 @@
 // until a close request (from the window stop or the user) makes it tear
 // them down and end.
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -66,18 +67,17 @@ uint32_t* WindowAt(int32_t x, int32_t y) {
 
 void WindowThread(int32_t w, int32_t h, bool fail) {
   if (!fail && w > 0 && h > 0) {
-    std::vector<uint32_t> back, window;
-    try {
-      back.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-      window.resize(back.size());
-    } catch (const std::bad_alloc&) {
-      fail = true;  // no surfaces, no window
-    }
+    // Surfaces that do not fit in memory make no window, as a system that
+    // cannot make the window's bitmap fails its creation.
+    const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    std::unique_ptr<uint32_t[]> back(new (std::nothrow) uint32_t[count]);
+    std::unique_ptr<uint32_t[]> window(back ? new (std::nothrow) uint32_t[count] : nullptr);
+    fail = !back || !window;
     if (!fail) {
       {
         std::lock_guard lock(GraphDrawing);
-        Window = {window.data(), w, h};
-        SurfacesCreated(back.data(), w, h);
+        Window = {window.get(), w, h};
+        SurfacesCreated(back.get(), w, h);
       }
       SetPhase(Phase::Open);
       WindowThreadState& s = State();
@@ -130,7 +130,9 @@ bool PostClose() { return RequestClose(); }
 
 void JoinWindowThread() {
   WindowThreadState& s = State();
-  if (s.Thread.joinable()) s.Thread.join();
+  // A run-time error on the window thread runs the exit procedures there;
+  // it cannot wait for its own end, and the process ends soon after.
+  if (s.Thread.joinable() && s.Thread.get_id() != std::this_thread::get_id()) s.Thread.join();
   SetPhase(Phase::None);
 }
 

@@ -2,6 +2,10 @@
 // the closing line input's I/O check and the window closed before a report.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <limits>
+#include <new>
+
 #include "aggregation/program.h"
 #include "graph/headless/headless_window.h"
 #include "runtime/headless/scripted_console.h"
@@ -48,6 +52,32 @@ TEST(ProgramExitDeathTest, ARunTimeErrorClosesTheWindowBeforeTheReport) {
         agg::TAPAD<agg::WhiteRule>();  // the first probe of X + 1 fails
       },
       testing::ExitedWithCode(201), "^window closed" AGG_EOL AGG_REPORT_RE(201) "  0x" AGG_HEX8 AGG_EOL);
+}
+
+// More than any address space holds (three quarters of it), and where it
+// goes, kept so that it is asked for.
+volatile std::size_t tooMuch = std::numeric_limits<std::size_t>::max() / 4 * 3;
+char* volatile hoard = nullptr;
+
+TEST(ProgramExitDeathTest, MemoryRunningOutIsHeapOverflowAfterTheWindowHasClosed) {
+  EXPECT_EXIT(
+      {
+        crt::scripted::Reset();
+        InstallUnits(SystemUnitReportingToStderr);
+        sys::ExitProc = WindowStateAtExit;
+        sys::InitializeUnits();
+        agg::Start<agg::WhiteRule>();
+        if (!graph::headless::WindowOpen()) sys::Halt(3);
+        sys::RaiseHeapErrors();
+        hoard = new char[tooMuch];
+      },
+      testing::ExitedWithCode(203), "^window closed" AGG_EOL AGG_REPORT_RE(203));
+}
+
+TEST(ProgramExitDeathTest, BeforeTheProgramHasStartedMemoryRunningOutIsAnException) {
+  EXPECT_THROW(hoard = new char[tooMuch], std::bad_alloc);
+  char* none = new (std::nothrow) char[tooMuch];
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST(ProgramExitDeathTest, NoConsoleMeansMessageAndExit1WithoutReportOrExitProcedure) {
