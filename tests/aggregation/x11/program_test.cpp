@@ -34,6 +34,16 @@ class Program : public testsupport::PtyChild {
                   .stderrPipe = true,
                   .display = display,
                   .wait = 5s}) {}
+  // With the standard handles and job control as given.
+  Program(const std::string& display, testsupport::Stream in, testsupport::Stream out, bool jobControl)
+      : PtyChild({.path = AGGWHITE,
+                  .argv = {"aggwhite"},
+                  .stderrPipe = true,
+                  .display = display,
+                  .wait = 5s,
+                  .stdinAs = in,
+                  .stdoutAs = out,
+                  .jobControl = jobControl}) {}
 };
 
 class Desktop : public testing::Test {
@@ -129,6 +139,45 @@ TEST_F(Desktop, PipedInputEndsTheRunAtItsEnd) {
   program.CloseInput();
   EXPECT_EQ(program.Ended(), "exit 0") << program.err;
   EXPECT_TRUE(Until([&] { return !probe.Exists(w); }));
+}
+
+TEST_F(Desktop, StoppedAndContinuedMidGrowthTheProgramStillEndsOnAKeyAndEnter) {
+  using testsupport::Stream;
+  Probe probe(SharedServer().Name());
+  // Standard output elsewhere: the echo's terminal is then opened by name.
+  Program program(SharedServer().Name(), Stream::Terminal, Stream::File, /*jobControl=*/true);
+  ASSERT_TRUE(program.Started());
+  const Window w = WindowOf(program, probe);
+  ASSERT_NE(w, 0u) << program.err;
+  const termios raw = program.Modes();
+  ASSERT_FALSE(raw.c_lflag & ICANON) << "reading keys";
+  for (int stop : {SIGTSTP, SIGSTOP}) {
+    SCOPED_TRACE(strsignal(stop));
+    program.Signal(stop);
+    ASSERT_TRUE(program.Pump([&] { return program.Stopped(); }));
+    if (stop == SIGTSTP) {
+      EXPECT_TRUE(program.ModesAsBefore()) << "the shell has its terminal while the program is stopped";
+    }
+    program.Signal(SIGCONT);
+    ASSERT_TRUE(program.Pump([&] { return !program.Stopped() && testsupport::SameModes(program.Modes(), raw); }));
+    int lit = probe.Lit(w);
+    EXPECT_TRUE(program.Pump([&] { return probe.Lit(w) > lit + 20; }, 10s)) << "growing again";
+  }
+  program.Type("x");
+  EXPECT_TRUE(program.Pump([&] { return program.out.find('x') != std::string::npos; })) << "the key starts the line";
+  program.Type("\r");
+  EXPECT_EQ(program.Ended(), "exit 0") << program.err;
+  EXPECT_TRUE(program.ModesAsBefore());
+  EXPECT_EQ(program.OutputFile(), "");
+}
+
+TEST_F(Desktop, WithStandardInputClosedTheRunEndsAtOnceAsAtTheEndOfInput) {
+  using testsupport::Stream;
+  Program program(SharedServer().Name(), Stream::Closed, Stream::Terminal, /*jobControl=*/false);
+  ASSERT_TRUE(program.Started());
+  EXPECT_EQ(program.Ended(), "exit 0") << program.err;
+  EXPECT_EQ(program.err, "");
+  EXPECT_TRUE(program.ModesAsBefore());
 }
 
 }  // namespace

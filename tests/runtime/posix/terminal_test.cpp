@@ -234,6 +234,7 @@ TEST(Terminal, ClosedStandardHandlesAreHeldByTheNullDevice) {
   PtyChild out(CrtEcho("print", {.stdoutAs = Stream::Closed}));
   ASSERT_TRUE(out.Started());
   EXPECT_EQ(out.Ended(), "exit 0");
+  EXPECT_EQ(out.out.find("printed"), std::string::npos) << "the terminal opened by name is not standard output";
   PtyChild all(CrtEcho("runerror", {.stdinAs = Stream::Closed, .stdoutAs = Stream::Closed, .stderrAs = Stream::Closed}));
   ASSERT_TRUE(all.Started());
   EXPECT_EQ(all.Ended(), "exit 201");
