@@ -38,16 +38,22 @@ void InstallUnits(void (*systemUnit)()) {
   sys::InitFinal.Entries = units;
 }
 
+// The programs' modules started, the report on standard error, the window
+// open and its state written when the exit procedures have run.
+void StartWithTheWindowOpen() {
+  crt::scripted::Reset();
+  InstallUnits(SystemUnitReportingToStderr);
+  // Installed before the graphics module's, so it runs after it.
+  sys::ExitProc = WindowStateAtExit;
+  sys::InitializeUnits();
+  agg::Start<agg::WhiteRule>();
+  if (!graph::headless::WindowOpen()) sys::Halt(3);
+}
+
 TEST(ProgramExitDeathTest, ARunTimeErrorClosesTheWindowBeforeTheReport) {
   EXPECT_EXIT(
       {
-        crt::scripted::Reset();
-        InstallUnits(SystemUnitReportingToStderr);
-        // Installed before the graphics module's, so it runs after it.
-        sys::ExitProc = WindowStateAtExit;
-        sys::InitializeUnits();
-        agg::Start<agg::WhiteRule>();
-        if (!graph::headless::WindowOpen()) sys::Halt(3);
+        StartWithTheWindowOpen();
         agg::X = 32767;
         agg::TAPAD<agg::WhiteRule>();  // the first probe of X + 1 fails
       },
@@ -62,12 +68,7 @@ char* volatile hoard = nullptr;
 TEST(ProgramExitDeathTest, MemoryRunningOutIsHeapOverflowAfterTheWindowHasClosed) {
   EXPECT_EXIT(
       {
-        crt::scripted::Reset();
-        InstallUnits(SystemUnitReportingToStderr);
-        sys::ExitProc = WindowStateAtExit;
-        sys::InitializeUnits();
-        agg::Start<agg::WhiteRule>();
-        if (!graph::headless::WindowOpen()) sys::Halt(3);
+        StartWithTheWindowOpen();
         sys::RaiseHeapErrors();
         hoard = new char[tooMuch];
       },
