@@ -70,8 +70,8 @@ void WindowThread(int32_t w, int32_t h, bool fail) {
     // Surfaces that do not fit in memory make no window, as a system that
     // cannot make the window's bitmap fails its creation.
     const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-    std::unique_ptr<uint32_t[]> back(new (std::nothrow) uint32_t[count]);
-    std::unique_ptr<uint32_t[]> window(back ? new (std::nothrow) uint32_t[count] : nullptr);
+    std::unique_ptr<uint32_t[]> back(new (std::nothrow) uint32_t[count]());
+    std::unique_ptr<uint32_t[]> window(back ? new (std::nothrow) uint32_t[count]() : nullptr);
     fail = !back || !window;
     if (!fail) {
       {
