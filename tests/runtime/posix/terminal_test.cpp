@@ -196,6 +196,27 @@ TEST(JobControl, AStoppedProgramGivesTheTerminalBackAndTakesItAgain) {
   }
 }
 
+TEST(JobControl, ContinuedInTheBackgroundTheProgramLeavesTheTerminalToTheShell) {
+  PtyChild child(CrtEcho("spin", {.jobControl = true}));
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(child.WaitForOutput("~"));
+  const termios raw = RawModes(child);
+  child.Signal(SIGTSTP);
+  ASSERT_TRUE(child.Pump([&] { return child.Stopped(); }));
+  child.ToBackground();
+  child.Signal(SIGCONT);
+  EXPECT_TRUE(child.Pump([&] { return !child.Stopped(); }));
+  child.Pump([] { return false; }, 100ms);
+  EXPECT_TRUE(child.ModesAsBefore()) << "running in the background, the terminal is the shell's";
+  // `fg`: the terminal given back, then the continue.
+  child.ToForeground();
+  child.Signal(SIGCONT);
+  EXPECT_TRUE(child.Pump([&] { return SameModes(child.Modes(), raw); })) << "raw again in the foreground";
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Ended(), ExitedWith(SIGTERM));
+  EXPECT_TRUE(child.ModesAsBefore());
+}
+
 // ---------------------------------------------------------------- descriptors and pipes
 
 TEST(Terminal, ALineEndOnTheConsoleReturnsToTheFirstColumn) {

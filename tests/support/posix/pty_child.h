@@ -204,6 +204,11 @@ class PtyChild {
     pipeIn_ = -1;
   }
   void Signal(int sig) { kill(program_, sig); }
+  // Under job control: the shell takes the terminal's foreground from the
+  // program, or gives it back.  The shell does it on a signal; the answer
+  // is awaited briefly.
+  void ToBackground() { kill(pid_, SIGUSR1), Pump([] { return false; }, 50ms); }
+  void ToForeground() { kill(pid_, SIGUSR2), Pump([] { return false; }, 50ms); }
   // The program is stopped (by a signal) or, false, running or gone.
   bool Stopped() const {
     std::ifstream f("/proc/" + std::to_string(program_) + "/stat");
@@ -261,6 +266,14 @@ class PtyChild {
     setpgid(job, job);
     signal(SIGTTOU, SIG_IGN);
     tcsetpgrp(slave_, job);
+    // SIGUSR1: the shell takes the terminal back, as for `bg`; SIGUSR2: it
+    // gives it to the job again, as for `fg`.
+    jobTerminal_ = slave_;
+    struct sigaction sa{};
+    sa.sa_handler = [](int sig) { tcsetpgrp(jobTerminal_, sig == SIGUSR1 ? getpgrp() : getpgid(jobPid_)); };
+    jobPid_ = job;
+    sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
     if (write(go[1], "g", 1) != 1 || write(report, &job, sizeof job) != sizeof job) _exit(126);
     int status = 0;
     while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
@@ -277,6 +290,8 @@ class PtyChild {
   }
 
   static inline int serial_ = 0;
+  static inline int jobTerminal_ = -1;  // in the shell of a job
+  static inline pid_t jobPid_ = -1;
   PtyOptions options_;
   std::string files_;
   Stream as_[3] = {};
