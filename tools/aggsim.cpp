@@ -14,7 +14,8 @@
 #include "graph/headless/headless_window.h"
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
-#include "tools/pngfile.h"
+#include "tools/image.h"
+#include "tools/outfile.h"
 #include "tools/stats.h"
 
 namespace {
@@ -147,14 +148,20 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
 void WriteOutputs() {
   std::string err;
   if (!opt.png.empty()) {
-    std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
-    if (graph::GraphRunning) {
-      err = tools::WritePng(opt.png, graph::BackBuffer.Pixels, graph::BackBuffer.Width, graph::BackBuffer.Height);
-    } else {
-      err = "cannot write " + opt.png + ": the surface is gone";
+    std::string bytes;
+    {
+      std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+      if (graph::GraphRunning) {
+        err = tools::EncodeImage(tools::ImageFormat::Png,
+                                 {graph::BackBuffer.Pixels, graph::BackBuffer.Width, graph::BackBuffer.Height}, bytes);
+        if (!err.empty()) err = "cannot write " + opt.png + ": " + err;
+      } else {
+        err = "cannot write " + opt.png + ": the surface is gone";
+      }
     }
+    if (err.empty()) err = tools::WriteOutput(opt.png, bytes);
   }
-  if (err.empty() && !opt.trace.empty()) err = tools::WriteTextFile(opt.trace, traceText);
+  if (err.empty() && !opt.trace.empty()) err = tools::WriteOutput(opt.trace, traceText);
   if (!err.empty()) {
     sys::WriteStr(sys::StdErr, ("aggsim: " + err).c_str());
     sys::WriteLnEnd(sys::StdErr);
@@ -224,7 +231,7 @@ int main(int argc, char** argv) {
   Parse(argc, argv);
   for (const std::string* path : {&opt.png, &opt.trace}) {
     if (path->empty()) continue;
-    const std::string err = tools::CheckWritable(*path);
+    const std::string err = tools::CheckOutput(*path);
     if (!err.empty()) {
       std::fprintf(stderr, "aggsim: %s\n", err.c_str());
       return 1;

@@ -1,0 +1,211 @@
+// Output files on Linux: what is replaced, what is written in place, what
+// is kept (permissions, links, neighbours), and what never stays behind.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "tools/outfile.h"
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// A fresh folder per test, removed with everything in it.
+class OutputFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/agg-outfile-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override { (void)!std::system(("rm -rf '" + dir + "'").c_str()); }
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (const dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+  std::string dir;
+};
+
+TEST_F(OutputFileTest, NewAndExistingFilesAreReplacedWholeKeepingTheirPermissions) {
+  const std::string fresh = dir + "/new.csv";
+  const mode_t mask = umask(027);
+  EXPECT_EQ(tools::WriteOutput(fresh, "1,2,3\n"), "");
+  umask(mask);
+  EXPECT_EQ(Slurp(fresh), "1,2,3\n");
+  struct stat st{};
+  ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u) << "a new file gets the usual permissions under the mask";
+
+  const std::string kept = dir + "/kept.csv";
+  Put(kept, "old contents that are longer\n");
+  ASSERT_EQ(chmod(kept.c_str(), 0600), 0);
+  struct stat before{};
+  ASSERT_EQ(stat(kept.c_str(), &before), 0);
+  EXPECT_EQ(tools::WriteOutput(kept, "new\n"), "");
+  EXPECT_EQ(Slurp(kept), "new\n");
+  ASSERT_EQ(stat(kept.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u) << "an existing file keeps its permission bits";
+  EXPECT_NE(st.st_ino, before.st_ino) << "replaced by a rename, not rewritten in place";
+  EXPECT_EQ(Entries(), (std::set<std::string>{"new.csv", "kept.csv"})) << "no temporary stays";
+}
+
+TEST_F(OutputFileTest, NeighboursWithTheOldSuffixAreLeftAlone) {
+  // A user's own file, and a trap link, where a predictable temporary
+  // name would go.
+  Put(dir + "/keep.csv.part", "mine\n");
+  Put(dir + "/victim", "precious\n");
+  ASSERT_EQ(symlink((dir + "/victim").c_str(), (dir + "/sym.csv.part").c_str()), 0);
+  EXPECT_EQ(tools::WriteOutput(dir + "/keep.csv", "a\n"), "");
+  EXPECT_EQ(tools::WriteOutput(dir + "/sym.csv", "b\n"), "");
+  EXPECT_EQ(Slurp(dir + "/keep.csv.part"), "mine\n");
+  EXPECT_EQ(Slurp(dir + "/victim"), "precious\n");
+  EXPECT_EQ(Slurp(dir + "/sym.csv"), "b\n");
+  EXPECT_EQ(Entries().size(), 5u);
+}
+
+TEST_F(OutputFileTest, ALinkIsWrittenThroughAndStaysALink) {
+  Put(dir + "/real.csv", "old\n");
+  ASSERT_EQ(chmod((dir + "/real.csv").c_str(), 0604), 0);
+  ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("../real.csv", (dir + "/sub/link.csv").c_str()), 0);
+  EXPECT_EQ(tools::WriteOutput(dir + "/sub/link.csv", "through\n"), "");
+  struct stat st{};
+  ASSERT_EQ(lstat((dir + "/sub/link.csv").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(Slurp(dir + "/real.csv"), "through\n");
+  ASSERT_EQ(stat((dir + "/real.csv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+
+  // A dangling link: its target is created.
+  ASSERT_EQ(symlink("made.csv", (dir + "/dangling").c_str()), 0);
+  EXPECT_EQ(tools::WriteOutput(dir + "/dangling", "made\n"), "");
+  EXPECT_EQ(Slurp(dir + "/made.csv"), "made\n");
+  ASSERT_EQ(lstat((dir + "/dangling").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(Entries(), (std::set<std::string>{"real.csv", "sub", "dangling", "made.csv"}));
+}
+
+TEST_F(OutputFileTest, SpecialFilesAreWrittenInPlace) {
+  // A FIFO: its reader gets the bytes, and the FIFO is still there.
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string got;
+  std::thread reader([&] { got = Slurp(fifo); });
+  EXPECT_EQ(tools::WriteOutput(fifo, "through the fifo\n"), "");
+  reader.join();
+  EXPECT_EQ(got, "through the fifo\n");
+  struct stat st{};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // /dev/fd/N and a link to it, on a pipe.
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  const std::string fdPath = "/dev/fd/" + std::to_string(p[1]);
+  ASSERT_EQ(symlink(fdPath.c_str(), (dir + "/to-fd").c_str()), 0);
+  EXPECT_EQ(tools::WriteOutput(fdPath, "one "), "");
+  EXPECT_EQ(tools::WriteOutput(dir + "/to-fd", "two"), "");
+  close(p[1]);
+  char buf[64] = {};
+  EXPECT_EQ(read(p[0], buf, sizeof buf - 1), 7);
+  close(p[0]);
+  EXPECT_EQ(std::string(buf), "one two");
+  ASSERT_EQ(lstat((dir + "/to-fd").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+  // A descriptor link onto a regular file adds to it rather than
+  // replacing it or writing over what is there.
+  const int fd = open((dir + "/log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "head\n", 5), 5);
+  EXPECT_EQ(tools::WriteOutput("/dev/fd/" + std::to_string(fd), "tail\n"), "");
+  close(fd);
+  EXPECT_EQ(Slurp(dir + "/log"), "head\ntail\n");
+}
+
+TEST_F(OutputFileTest, FailuresLeaveTheOldFileAndNoTemporary) {
+  Put(dir + "/old.csv", "old\n");
+  {
+    tools::OutputFile out;
+    ASSERT_EQ(out.Open(dir + "/old.csv"), "");
+    ASSERT_EQ(out.Write("half"), "");
+    EXPECT_EQ(Entries().size(), 2u) << "the temporary is there while it is written";
+  }  // dropped without a commit
+  EXPECT_EQ(Slurp(dir + "/old.csv"), "old\n");
+  EXPECT_EQ(Entries(), std::set<std::string>{"old.csv"});
+
+  // A full device fails on write or on close, and is still the device.
+  const std::string err = tools::WriteOutput("/dev/full", std::string(1 << 16, 'x'));
+  EXPECT_NE(err.find("cannot write /dev/full: No space left on device"), std::string::npos) << err;
+
+  EXPECT_NE(tools::WriteOutput(dir, "x").find("it is a folder"), std::string::npos);
+  EXPECT_NE(tools::WriteOutput(dir + "/none/x.csv", "x").find("No such file or directory"), std::string::npos);
+  EXPECT_NE(tools::WriteOutput("", "x"), "");
+  EXPECT_EQ(Entries(), std::set<std::string>{"old.csv"});
+}
+
+TEST_F(OutputFileTest, RemoveTemporariesTakesAwayWhatIsBeingWritten) {
+  tools::OutputFile out;
+  ASSERT_EQ(out.Open(dir + "/big.png"), "");
+  ASSERT_EQ(out.Write("partial"), "");
+  tools::RemoveTemporaries();  // as a signal handler would
+  EXPECT_TRUE(Entries().empty());
+  EXPECT_NE(out.Commit(), "") << "the rename of a removed temporary fails";
+  EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(OutputFileTest, ChecksBeforeARun) {
+  EXPECT_EQ(tools::CheckOutput(dir + "/new.csv"), "");
+  EXPECT_EQ(tools::CheckOutput("-"), "");
+  EXPECT_EQ(tools::CheckOutput("/dev/null"), "");
+  EXPECT_NE(tools::CheckOutput(dir).find("it is a folder"), std::string::npos);
+  EXPECT_NE(tools::CheckOutput(dir + "/none/x.csv"), "");
+  EXPECT_NE(tools::CheckOutput(""), "");
+  Put(dir + "/file", "");
+  EXPECT_NE(tools::CheckOutput(dir + "/file/x.csv"), "") << "a file where a folder should be";
+  // A name as long as a folder entry can be: no suffix pushes it over.
+  const std::string longName = dir + "/" + std::string(251, 'n') + ".csv";
+  EXPECT_EQ(tools::CheckOutput(longName), "");
+  EXPECT_EQ(tools::WriteOutput(longName, "long\n"), "");
+  EXPECT_EQ(Slurp(longName), "long\n");
+  if (geteuid() != 0) {
+    ASSERT_EQ(mkdir((dir + "/ro").c_str(), 0500), 0);
+    EXPECT_NE(tools::CheckOutput(dir + "/ro/x.csv"), "");
+  }
+  EXPECT_EQ(Entries().size(), 2u) << "checking creates nothing";
+}
+
+TEST_F(OutputFileTest, TheSameFileUnderTwoNames) {
+  Put(dir + "/a.csv", "");
+  ASSERT_EQ(symlink("a.csv", (dir + "/l.csv").c_str()), 0);
+  EXPECT_TRUE(tools::SameOutput(dir + "/a.csv", dir + "/l.csv"));
+  EXPECT_TRUE(tools::SameOutput(dir + "/a.csv", dir + "/./a.csv"));
+  EXPECT_TRUE(tools::SameOutput(dir + "/new.csv", dir + "/../" + dir.substr(5) + "/new.csv"))
+      << "names that do not exist yet";
+  EXPECT_FALSE(tools::SameOutput(dir + "/a.csv", dir + "/b.csv"));
+  EXPECT_FALSE(tools::SameOutput(dir + "/b.csv", dir + "/c.csv"));
+  EXPECT_TRUE(tools::SameOutput("-", "-"));
+  EXPECT_TRUE(tools::SameOutput("-", "/dev/stdout"));
+}
+
+}  // namespace
