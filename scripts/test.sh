@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-bash scripts/deps.sh xvfb openbox man-db
+bash scripts/deps.sh xvfb openbox man-db tmux
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # The Debian package in a clean root of its own; AGG_SKIP_PACKAGE=1 leaves it
 # out.

@@ -21,6 +21,9 @@
 #include "aggregation/program.h"
 #include "graph/graph.h"
 #include "graph/window.h"
+#ifndef _WIN32
+#include "tools/child.h"
+#endif
 
 namespace {
 
@@ -181,16 +184,15 @@ bool LiveWindow(const char* self, Figures& out) {
   return false;
 #else
   if (!std::getenv("DISPLAY")) return false;
-  std::string path = self;
-  path += "_x11";
-  const std::string cmd = path + " --child --seed " + std::to_string(seed) + " --particles " +
-                          std::to_string(particles) + " --rounds " + std::to_string(rounds) + " 2>/dev/null";
-  std::FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return false;
+  std::string text;
+  if (!tools::RunChild({std::string(self) + "_x11", "--child", "--seed", std::to_string(seed), "--particles",
+                        std::to_string(particles), "--rounds", std::to_string(rounds)},
+                       text))
+    return false;
   unsigned long long steps = 0, h = 0;
   double s = 0;
-  const bool ok = std::fscanf(p, "%llu %lf %llu", &steps, &s, &h) == 3;
-  return (::pclose(p) == 0) && ok && (out = {steps, s, h}, true);
+  const bool ok = std::sscanf(text.c_str(), "%llu %lf %llu", &steps, &s, &h) == 3;
+  return ok && (out = {steps, s, h}, true);
 #endif
 }
 

@@ -1,122 +1,71 @@
 // aggsim: the programs' own particle loop on the headless backends, for a
 // user at a terminal: reproducible seeds, a particle count instead of a
 // key, a trace of the stuck particles and the picture as a PNG.
-#include <charconv>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "aggregation/program.h"
-#include "tools/progress.h"
 #include "graph/headless/headless_window.h"
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
+#include "tools/aggsim_args.h"
 #include "tools/image.h"
 #include "tools/outfile.h"
+#include "tools/progress.h"
 #include "tools/stats.h"
+#include "tools/stop.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using tools::RuleKind;
 
-enum class RuleKind { White, Radial, Order };
-
-struct Options {
-  RuleKind rule = RuleKind::White;
-  bool seeded = false;
-  uint32_t seed = 0;
-  uint64_t particles = 1000;
-  int32_t screenW = 1024, screenH = 768;
-  std::string png, trace;
-  bool startRadiusSet = false;
-  sys::Extended startRadius = 0;
-  bool particlesSet = false;
-  double seconds = 0;  // 0: no time limit
-  double radius = 0;   // 0: no radius limit
-  bool stats = false;
-};
-
-Options opt;
+tools::AggsimOptions opt;
 uint64_t stuck = 0;
 bool ended = false;
+int stoppedBy = 0;  // the signal that ended the run, if one did
 std::string traceText;
 std::vector<tools::Point> cluster;
 Clock::time_point started;
-
-constexpr const char* kUsage =
-    "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--seconds S] [--radius R]\n"
-    "              [--screen WxH] [--png FILE] [--trace FILE] [--stats] [--start-radius R]";
+tools::Progress progress;
+tools::TimeLeft timeLeft;
 
 [[noreturn]] void Usage(const std::string& why) {
-  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), kUsage);
+  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), tools::kAggsimUsage);
   std::exit(2);
 }
 
-template <class T>
-bool ParseNumber(std::string_view s, T& out) {
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size();
-}
-
-void Parse(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::printf("%s\n", kUsage);
-      std::exit(0);
-    }
-    if (a == "--stats") {
-      opt.stats = true;
-      continue;
-    }
-    if (i + 1 >= argc) Usage("missing value for " + std::string(a));
-    const std::string_view v = argv[++i];
-    const std::string bad = "bad value for " + std::string(a) + ": " + std::string(v);
-    if (a == "--rule") {
-      if (v == "white") opt.rule = RuleKind::White;
-      else if (v == "radial") opt.rule = RuleKind::Radial;
-      else if (v == "order") opt.rule = RuleKind::Order;
-      else Usage(bad);
-    } else if (a == "--seed") {
-      if (!ParseNumber(v, opt.seed)) Usage(bad);
-      opt.seeded = true;
-    } else if (a == "--particles") {
-      if (!ParseNumber(v, opt.particles) || opt.particles == 0) Usage(bad);
-      opt.particlesSet = true;
-    } else if (a == "--seconds") {
-      if (!ParseNumber(v, opt.seconds) || !(opt.seconds > 0) || opt.seconds > 1e7) Usage(bad);
-    } else if (a == "--radius") {
-      if (!ParseNumber(v, opt.radius) || !(opt.radius > 0) || opt.radius > 1e6) Usage(bad);
-    } else if (a == "--screen") {
-      const size_t x = v.find('x');
-      if (x == std::string_view::npos || !ParseNumber(v.substr(0, x), opt.screenW) ||
-          !ParseNumber(v.substr(x + 1), opt.screenH) || opt.screenW < 1 || opt.screenH < 50 ||
-          opt.screenW > 16384 || opt.screenH > 16384)
-        Usage(bad);
-    } else if (a == "--png") {
-      opt.png = v;
-    } else if (a == "--trace") {
-      opt.trace = v;
-    } else if (a == "--start-radius") {
-      double r = 0;
-      if (!ParseNumber(v, r) || !(r >= 0) || r > 1e9) Usage(bad);
-      opt.startRadius = static_cast<sys::Extended>(r);
-      opt.startRadiusSet = true;
-    } else {
-      Usage("unknown option " + std::string(a));
-    }
-  }
-  // A time or a radius to reach ends the run by itself; a count then
-  // applies only when one is given too.
-  if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "aggsim: %s\n", why.c_str());
+  std::exit(1);
 }
 
 double Elapsed() { return std::chrono::duration<double>(Clock::now() - started).count(); }
 
-tools::Progress progress;
+// The soonest of the ends asked for, from what the run has done so far.
+double SecondsLeft(double now) {
+  double left = -1;
+  const auto sooner = [&](double l) {
+    if (l >= 0) left = left < 0 ? l : std::min(left, l);
+  };
+  if (opt.particles != UINT64_MAX) {
+    timeLeft.Sample(now, static_cast<double>(stuck));
+    sooner(timeLeft.To(static_cast<double>(opt.particles)));
+  } else if (opt.radius > 0) {
+    timeLeft.Sample(now, static_cast<double>(agg::R));
+    sooner(timeLeft.To(opt.radius));
+  }
+  if (opt.seconds > 0) sooner(std::max(0.0, opt.seconds - now));
+  return left;
+}
 
 // When the run has what it wants, the runner presses Enter in the console,
 // which ends the loop and the closing line input as a user's key would.
@@ -130,24 +79,31 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
   if (opt.stats) cluster.push_back({x, y});
   const bool redraw = progress.Due();
   const double now = redraw || opt.seconds > 0 ? Elapsed() : 0;
+  const int stop = tools::StopRequested();
   const bool done = stuck >= opt.particles || (opt.seconds > 0 && now >= opt.seconds) ||
-                    (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius);
+                    (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius) || stop != 0;
   if (redraw) {
-    double left = -1;
-    if (opt.particles != UINT64_MAX) left = now / static_cast<double>(stuck) * static_cast<double>(opt.particles - stuck);
-    if (opt.seconds > 0) left = left < 0 ? opt.seconds - now : std::min(left, opt.seconds - now);
-    progress.Show(stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
-                  static_cast<double>(agg::Steps) / std::max(now, 1e-9), left);
+    progress.Show({stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
+                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now)});
   }
   if (done && !ended) {
     ended = true;
+    stoppedBy = stop;
     crt::scripted::PushKey(0x0D, 28, 13);
   }
 }
 
+// Every output is opened (its temporary made) before any is written, and
+// replaced only when all are written: a run's files match each other.
 void WriteOutputs() {
+  // From here a stop request has nothing left to stop gently: it ends the
+  // process, and no temporary stays.
+  tools::StopAtOnceFromNow();
+  tools::OutputFile png, trace;
   std::string err;
-  if (!opt.png.empty()) {
+  if (!opt.png.empty()) err = png.Open(opt.png);
+  if (err.empty() && !opt.trace.empty()) err = trace.Open(opt.trace);
+  if (err.empty() && !opt.png.empty()) {
     std::string bytes;
     {
       std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
@@ -159,24 +115,38 @@ void WriteOutputs() {
         err = "cannot write " + opt.png + ": the surface is gone";
       }
     }
-    if (err.empty()) err = tools::WriteOutput(opt.png, bytes);
+    if (err.empty()) err = png.Write(bytes);
   }
-  if (err.empty() && !opt.trace.empty()) err = tools::WriteOutput(opt.trace, traceText);
+  if (err.empty() && !opt.trace.empty()) err = trace.Write(traceText);
+  if (err.empty() && !opt.png.empty()) err = png.Commit();
+  if (err.empty() && !opt.trace.empty()) err = trace.Commit();
   if (!err.empty()) {
-    sys::WriteStr(sys::StdErr, ("aggsim: " + err).c_str());
-    sys::WriteLnEnd(sys::StdErr);
+    png.Abandon();
+    trace.Abandon();
+    std::fprintf(stderr, "aggsim: %s\n", err.c_str());
     sys::Halt(1);
   }
 }
 
+// The summary goes to standard output unless an output file does.
+std::FILE* SummarySink() {
+  for (const std::string* path : {&opt.png, &opt.trace})
+    if (!path->empty() && tools::SameOutput(*path, "-")) return stderr;
+  return stdout;
+}
+
 void Summary(double seconds) {
-  char line[200];
   const double rate = seconds > 0 ? static_cast<double>(agg::Steps) / seconds : 0.0;
-  std::snprintf(line, sizeof line, "stuck %llu, launched %llu, R %.1f, %.3f s, %.0f steps/s",
-                static_cast<unsigned long long>(stuck), static_cast<unsigned long long>(agg::Launched),
-                static_cast<double>(agg::R), seconds, rate);
-  sys::WriteStr(sys::StdOut, line);
-  sys::WriteLnEnd(sys::StdOut);
+  std::FILE* out = SummarySink();
+  std::fprintf(out, "stuck %llu, launched %llu, R %.1f, %.3f s, %.0f steps/s\n",
+               static_cast<unsigned long long>(stuck), static_cast<unsigned long long>(agg::Launched),
+               static_cast<double>(agg::R), seconds, rate);
+  if (opt.stats) std::fprintf(out, "%s\n", tools::Describe(tools::Measure(cluster)).c_str());
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    const int err = errno;
+    std::fprintf(stderr, "aggsim: cannot write the summary: %s\n", std::strerror(err));
+    sys::Halt(1);
+  }
 }
 
 // Part of the main program (Program below), as the programs' own steps are.
@@ -193,17 +163,14 @@ template <class Rule>
   // The seed sits at a fixed point: on a surface too small to hold it no
   // particle can ever stick, and a run waiting for particles would never end.
   if (graph::GetMaxX() < agg::CentreX || graph::GetMaxY() < agg::CentreY) {
-    char line[160];
-    std::snprintf(line, sizeof line, "aggsim: the seed at (%d, %d) lies outside the %d x %d surface of this screen",
-                  agg::CentreX, agg::CentreY, graph::GetMaxX() + 1, graph::GetMaxY() + 1);
-    sys::WriteStr(sys::StdErr, line);
-    sys::WriteLnEnd(sys::StdErr);
+    std::fprintf(stderr, "aggsim: the seed at (%d, %d) lies outside the %d x %d surface of this screen\n",
+                 agg::CentreX, agg::CentreY, graph::GetMaxX() + 1, graph::GetMaxY() + 1);
     sys::Halt(2);
   }
-  if (opt.startRadiusSet) agg::R = opt.startRadius;
+  if (opt.startRadiusSet) agg::R = static_cast<sys::Extended>(opt.startRadius);
   agg::OnStuck = CountStuck;
   if (opt.stats) cluster.push_back({agg::CentreX, agg::CentreY});
-  progress.Start(sys::os::IsTerminal(sys::os::GetStdHandle(sys::os::StdErrorHandle)));
+  progress.Start();
   started = Clock::now();
   agg::Grow<Rule>();
   const double seconds = Elapsed();
@@ -211,9 +178,11 @@ template <class Rule>
   WriteOutputs();
   agg::Finish();
   Summary(seconds);
-  if (opt.stats) {
-    sys::WriteStr(sys::StdOut, tools::Describe(tools::Measure(cluster)).c_str());
-    sys::WriteLnEnd(sys::StdOut);
+  if (stoppedBy) {
+    std::fprintf(stderr, "aggsim: interrupted by %s; the outputs hold the %llu particles stuck by then\n",
+                 stoppedBy == 2 ? "Ctrl-C (SIGINT)" : stoppedBy == 15 ? "SIGTERM" : "SIGHUP",
+                 static_cast<unsigned long long>(stuck));
+    sys::Halt(static_cast<uint8_t>(128 + stoppedBy));
   }
 }
 
@@ -225,18 +194,54 @@ void Program() {
   }
 }
 
+// The surfaces the run will need, tried before it starts so that a screen
+// larger than the memory at hand is named as such.  The window's thread
+// makes a back buffer and a window of 32-bit pixels, the graphics module a
+// byte map beside them, and a PNG wants its rows once more.
+std::string MemoryFor(int32_t w, int32_t h) {
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
+  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3};
+  std::vector<std::unique_ptr<char[]>> held;
+  double total = 0;
+  for (size_t b : blocks) {
+    total += static_cast<double>(b);
+    if (b == 0) continue;
+    held.emplace_back(new (std::nothrow) char[b]);
+    if (!held.back()) {
+      char line[160];
+      std::snprintf(line, sizeof line, "not enough memory for a %d x %d screen (%.0f MiB of surfaces)", w, h,
+                    static_cast<double>(pixels) * (opt.png.empty() ? 9 : 12) / 1048576.0);
+      return line;
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Parse(argc, argv);
+  const tools::AggsimArgs parsed = tools::ParseAggsimArgs(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) Usage(parsed.error);
+  opt = parsed.options;
+  if (opt.help) {
+    std::printf("%s\n", tools::kAggsimUsage);
+    return 0;
+  }
+  if (!opt.png.empty() && !opt.trace.empty() && tools::SameOutput(opt.png, opt.trace))
+    Usage("--png and --trace name the same file");
+  // Everything that can be known before the run is checked before it.
+  if (!opt.png.empty()) {
+    const std::string why = tools::ImageSupport(tools::ImageFormat::Png);
+    if (!why.empty()) Fail("cannot write " + opt.png + ": " + why);
+  }
   for (const std::string* path : {&opt.png, &opt.trace}) {
     if (path->empty()) continue;
     const std::string err = tools::CheckOutput(*path);
-    if (!err.empty()) {
-      std::fprintf(stderr, "aggsim: %s\n", err.c_str());
-      return 1;
-    }
+    if (!err.empty()) Fail(err);
   }
+  const std::string memory = MemoryFor(opt.screenW, opt.screenH);
+  if (!memory.empty()) Fail(memory);
+  tools::CatchStopRequests();
   graph::headless::SetScreen(opt.screenW, opt.screenH);
   crt::scripted::Reset();
   agg::InstallUnitTable();

@@ -60,7 +60,8 @@ AggregateStats Measure(const std::vector<Point>& points) {
 
 std::string Describe(const AggregateStats& s) {
   char buf[320];
-  int len = std::snprintf(buf, sizeof buf, "particles %zu, radius of gyration %.2f, maximum radius %.2f", s.particles,
+  int len = std::snprintf(buf, sizeof buf, "particles %zu (the seed and %zu stuck), radius of gyration %.2f, maximum radius %.2f",
+                          s.particles, s.particles > 0 ? s.particles - 1 : 0,
                           s.gyration, s.maxRadius);
   if (s.fitPoints >= 3) {
     std::snprintf(buf + len, sizeof buf - static_cast<size_t>(len),

@@ -1,0 +1,426 @@
+// The headless runner as a user meets it: its output files on every kind of
+// path, its failures before and after a run, signals, and its progress line
+// on a narrow terminal.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/posix/pty_child.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string kAggsim = AGGSIM;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+struct Ran {
+  int status = -1;  // as waitpid gives it
+  std::string out, err;
+  double seconds = 0;
+  int code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status); }
+};
+
+// A started runner with its standard output and error in pipes.
+class Started {
+ public:
+  explicit Started(std::vector<std::string> args, int stdoutFd = -1) : t0_(Clock::now()) {
+    int o[2], e[2];
+    if (pipe(o) != 0 || pipe(e) != 0) return;
+    args.insert(args.begin(), kAggsim);
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(stdoutFd >= 0 ? stdoutFd : o[1], 1);
+      dup2(e[1], 2);
+      for (int fd = 3; fd < 256; ++fd) close(fd);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(o[1]);
+    close(e[1]);
+    out_ = o[0], err_ = e[0];
+  }
+  ~Started() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  void Signal(int sig) { kill(pid_, sig); }
+  // Reads both pipes to their end and waits for the process.
+  Ran Wait() {
+    Ran r;
+    std::thread errReader([&] { ReadAll(err_, r.err); });
+    ReadAll(out_, r.out);
+    errReader.join();
+    waitpid(pid_, &r.status, 0);
+    reaped_ = true;
+    r.seconds = std::chrono::duration<double>(Clock::now() - t0_).count();
+    return r;
+  }
+
+ private:
+  static void ReadAll(int fd, std::string& into) {
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) into.append(buf, static_cast<size_t>(n));
+    close(fd);
+  }
+  Clock::time_point t0_;
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  bool reaped_ = false;
+};
+
+Ran RunAggsim(std::vector<std::string> args) { return Started(std::move(args)).Wait(); }
+
+class RunnerFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/agg-runner-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override { (void)!std::system(("rm -rf '" + dir + "'").c_str()); }
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (const dirent* e = readdir(d))
+        if (e->d_name[0] != '.' || (std::string(e->d_name) != "." && std::string(e->d_name) != ".."))
+          names.insert(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
+  bool TemporaryPresent() const {
+    for (const std::string& n : Entries())
+      if (n.rfind(".agg-", 0) == 0) return true;
+    return false;
+  }
+  std::string dir;
+};
+
+TEST(RunnerArgs, UnknownOptionsStrayWordsAndEmptyOrRepeatedNames) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--seed", "1", "--bogus"}, "aggsim: unknown option --bogus\n"},
+      {{"--bogus", "--seed", "1"}, "aggsim: unknown option --bogus\n"},
+      {{"--seed", "1", "extra"}, "aggsim: unexpected argument extra\n"},
+      {{"--seed"}, "aggsim: missing value for --seed\n"},
+      {{"--trace", ""}, "aggsim: an empty file name for --trace\n"},
+      {{"--png", "/tmp/same.out", "--trace", "/tmp/./same.out"}, "aggsim: --png and --trace name the same file\n"},
+      {{"--png", "-", "--trace", "/dev/stdout"}, "aggsim: --png and --trace name the same file\n"},
+  };
+  for (const auto& c : cases) {
+    const Ran r = RunAggsim(c.args);
+    EXPECT_EQ(r.code(), 2) << c.says;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), c.says);
+    EXPECT_NE(r.err.find("usage: aggsim"), std::string::npos);
+  }
+  EXPECT_NE(access("/tmp/same.out", F_OK), 0) << "nothing is written for a refused command";
+}
+
+TEST_F(RunnerFiles, BadOutputsFailBeforeTheRunStarts) {
+  // A run this long would take hours: each must be refused at once.
+  const std::vector<std::string> endless{"--seed", "1", "--particles", "10000000"};
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--trace", dir},
+           {"--png", dir + "/missing/x.png"},
+           {"--trace", dir + "/file/x.csv"},
+           {"--png", dir + "/loop"}}) {
+    std::ofstream(dir + "/file") << "";
+    unlink((dir + "/loop").c_str());
+    ASSERT_EQ(symlink("loop", (dir + "/loop").c_str()), 0);
+    std::vector<std::string> args = endless;
+    args.insert(args.end(), bad.begin(), bad.end());
+    const Ran r = RunAggsim(args);
+    EXPECT_EQ(r.code(), 1) << bad[1];
+    EXPECT_LT(r.seconds, 1.0) << bad[1];
+    EXPECT_EQ(Lines(r.err), 1u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(Entries(), (std::set<std::string>{"file", "loop"}));
+}
+
+TEST_F(RunnerFiles, AFailedSummaryWriteIsAFailure) {
+  const int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  const Ran r = Started({"--seed", "1", "--particles", "20", "--stats"}, full).Wait();
+  close(full);
+  EXPECT_EQ(r.code(), 1);
+  EXPECT_EQ(r.err, "aggsim: cannot write the summary: No space left on device\n");
+}
+
+TEST_F(RunnerFiles, RegularFilesAreReplacedWithTheirPermissionsAndLinksFollowed) {
+  const std::string trace = dir + "/t.csv", png = dir + "/real.png";
+  std::ofstream(trace) << "old\n";
+  std::ofstream(png) << "old\n";
+  ASSERT_EQ(chmod(trace.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.png", (dir + "/link.png").c_str()), 0);
+  std::ofstream(dir + "/t.csv.part") << "the user's own\n";
+  const Ran r = RunAggsim({"--seed", "1", "--particles", "30", "--trace", trace, "--png", dir + "/link.png"});
+  ASSERT_EQ(r.code(), 0) << r.err;
+  EXPECT_EQ(Lines(Slurp(trace)), 30u);
+  struct stat st{};
+  ASSERT_EQ(stat(trace.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(Slurp(png).substr(1, 3), "PNG");
+  ASSERT_EQ(lstat((dir + "/link.png").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is written through, not replaced";
+  EXPECT_EQ(Slurp(dir + "/t.csv.part"), "the user's own\n");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"t.csv", "real.png", "link.png", "t.csv.part"}));
+}
+
+TEST_F(RunnerFiles, SpecialFilesAreStreamedInPlace) {
+  // A FIFO with a reader.
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string got;
+  std::thread reader([&] { got = Slurp(fifo); });
+  Ran r = RunAggsim({"--seed", "1", "--particles", "25", "--trace", fifo});
+  reader.join();
+  EXPECT_EQ(r.code(), 0) << r.err;
+  EXPECT_EQ(Lines(got), 25u);
+  struct stat st{};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // Standard output by "-" and by /dev/stdout: the summary moves to
+  // standard error.
+  for (const char* name : {"-", "/dev/stdout"}) {
+    r = RunAggsim({"--seed", "1", "--particles", "25", "--trace", name});
+    EXPECT_EQ(r.code(), 0) << name;
+    EXPECT_EQ(Lines(r.out), 25u) << name;
+    EXPECT_NE(r.err.find("stuck 25,"), std::string::npos) << name;
+  }
+
+  // A process substitution, through a shell.
+  const std::string counted = dir + "/counted";
+  const std::string cmd = "bash -c '" + kAggsim + " --seed 1 --particles 25 --trace >(wc -l >" + counted +
+                          ") >/dev/null; s=$?; wait; exit $s'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  for (int i = 0; i < 100 && Slurp(counted).empty(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(Slurp(counted), "25\n");
+  EXPECT_EQ(Entries(), (std::set<std::string>{"fifo", "counted"}));
+}
+
+TEST_F(RunnerFiles, DeviceNodesStayDevices) {
+  // Device nodes of its own, on a file system of its own in a mount
+  // namespace of its own, so that nothing of the machine's is at risk.
+  if (geteuid() != 0 || std::system("unshare --mount true 2>/dev/null") != 0)
+    GTEST_SKIP() << "needs root and a mount namespace";
+  const std::string script =
+      "set -e; mount -t tmpfs tmpfs " + dir + "; cd " + dir + "; mknod null c 1 3; mknod full c 1 7; " + kAggsim +
+      " --seed 1 --particles 20 --trace null >/dev/null; test -c null; " +
+      "if " + kAggsim + " --seed 1 --particles 20 --png full >/dev/null 2>err; then exit 3; fi; test -c full; " +
+      "grep -q 'cannot write full: No space left on device' err; ls -A | sort | tr '\\n' ' ' >&2";
+  const std::string cmd = "unshare --mount --propagation private sh -c \"" + script + "\" 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string said;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) said += buf;
+  EXPECT_EQ(pclose(p), 0) << said;
+  EXPECT_EQ(said, "err full null ") << "no temporary on the device's file system";
+}
+
+TEST_F(RunnerFiles, CtrlCWritesWhatGrewAndExitsWith130) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    const std::string trace = dir + "/t.csv", png = dir + "/p.png";
+    Started run({"--seed", "5", "--particles", "100000000", "--trace", trace, "--png", png, "--stats"});
+    std::this_thread::sleep_for(700ms);
+    run.Signal(sig);
+    const Ran r = run.Wait();
+    EXPECT_EQ(r.code(), 128 + sig);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("^stuck ([0-9]+),"))) << r.out;
+    const size_t stuck = std::stoul(m[1]);
+    EXPECT_GT(stuck, 0u);
+    EXPECT_EQ(Lines(Slurp(trace)), stuck) << "the trace holds every particle stuck";
+    EXPECT_NE(r.out.find("particles " + std::to_string(stuck + 1) + " (the seed and " + std::to_string(stuck) +
+                         " stuck)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(Slurp(png).substr(1, 3), "PNG");
+    EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+    EXPECT_EQ(Entries(), (std::set<std::string>{"t.csv", "p.png"}));
+  }
+}
+
+TEST_F(RunnerFiles, ASignalWhileWritingLeavesNoTemporary) {
+  // The trace's FIFO has no reader, so the runner waits there with the
+  // picture's temporary made: a signal then ends it at once.
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    const std::string fifo = dir + "/fifo", png = dir + "/p.png";
+    std::ofstream(png) << "old\n";
+    mkfifo(fifo.c_str(), 0600);
+    Started run({"--seed", "5", "--particles", "50", "--png", png, "--trace", fifo});
+    for (int i = 0; i < 250 && !TemporaryPresent(); ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(TemporaryPresent());
+    run.Signal(sig);
+    const Ran r = run.Wait();
+    EXPECT_EQ(r.code(), 1000 + sig) << "ended by the signal itself";
+    EXPECT_EQ(Entries(), (std::set<std::string>{"fifo", "p.png"}));
+    EXPECT_EQ(Slurp(png), "old\n");
+  }
+  // A first Ctrl-C stops the run, a second while it writes ends it.
+  const std::string fifo = dir + "/fifo";
+  Started run({"--seed", "5", "--particles", "100000000", "--png", dir + "/p.png", "--trace", fifo});
+  std::this_thread::sleep_for(300ms);
+  run.Signal(SIGINT);
+  for (int i = 0; i < 250 && !TemporaryPresent(); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(TemporaryPresent());
+  run.Signal(SIGINT);
+  EXPECT_EQ(run.Wait().code(), 1000 + SIGINT);
+  EXPECT_EQ(Entries(), (std::set<std::string>{"fifo", "p.png"}));
+}
+
+TEST(RunnerMemory, AScreenTooLargeForTheMemoryIsNamed) {
+  const std::string cmd = "ulimit -v 600000; " + kAggsim + " --screen 12000x12000 --particles 5 2>&1; echo \"rc=$?\"";
+  FILE* p = popen(("bash -c '" + cmd + "'").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string said;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) said += buf;
+  pclose(p);
+  EXPECT_TRUE(std::regex_match(said, std::regex("aggsim: not enough memory for a 12000 x 12000 screen [^\n]*\nrc=1\n")))
+      << said;
+}
+
+// Each redraw of the progress line on a 40-column terminal.
+std::vector<std::string> Frames(const std::string& out) {
+  std::vector<std::string> frames;
+  for (size_t at = 0; (at = out.find('\r', at)) != std::string::npos;) {
+    const size_t end = out.find_first_of("\r\x1b", at + 1);
+    frames.push_back(out.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1));
+    at = end == std::string::npos ? out.size() : end;
+  }
+  return frames;
+}
+
+TEST(RunnerProgress, FitsANarrowTerminalDroppingTheLesserFiguresFirst) {
+  testsupport::PtyChild child({.path = kAggsim,
+                               .argv = {"aggsim", "--seed", "3", "--particles", "6000"},
+                               .stdoutToFile = true,
+                               .columns = 40,
+                               .wait = 60s});
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(child.Ended(), "exit 0");
+  const std::vector<std::string> frames = Frames(child.out);
+  ASSERT_GT(frames.size(), 2u) << child.out;
+  bool sawLeft = false;
+  for (const std::string& f : frames) {
+    EXPECT_LE(f.size(), 39u) << f;
+    if (f.empty()) continue;
+    EXPECT_TRUE(std::regex_search(f, std::regex("^[0-9]+/6000 stuck"))) << "the count stays, the bar goes: " << f;
+    sawLeft = sawLeft || f.find(" s left") != std::string::npos;
+  }
+  EXPECT_TRUE(sawLeft) << "the time left comes before the radius and the speed";
+  EXPECT_NE(child.OutputFile().find("stuck 6000,"), std::string::npos);
+}
+
+TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
+  if (std::system("command -v tmux >/dev/null") != 0) GTEST_SKIP() << "no tmux";
+  const std::string session = "aggsim" + std::to_string(getpid());
+  const std::string sock = "-L " + session;
+  ASSERT_EQ(std::system(("tmux " + sock + " new-session -d -s " + session + " -x 40 -y 12 '" + kAggsim +
+                         " --seed 3 --particles 3000 --stats 2>&1 >/dev/null; sleep 30'")
+                            .c_str()),
+            0);
+  auto capture = [&] {
+    std::string text;
+    FILE* p = popen(("tmux " + sock + " capture-pane -p -t " + session).c_str(), "r");
+    char buf[256];
+    while (p && fgets(buf, sizeof buf, p)) text += buf;
+    if (p) pclose(p);
+    return text;
+  };
+  std::vector<std::string> seen;
+  for (int i = 0; i < 40; ++i) {
+    std::this_thread::sleep_for(150ms);
+    seen.push_back(capture());
+  }
+  (void)!std::system(("tmux " + sock + " kill-server").c_str());
+  int withLine = 0;
+  for (const std::string& pane : seen) {
+    std::vector<std::string> rows;
+    for (size_t s = 0, e; (e = pane.find('\n', s)) != std::string::npos; s = e + 1) rows.push_back(pane.substr(s, e - s));
+    int stuckRows = 0;
+    for (const std::string& row : rows)
+      if (row.find("stuck") != std::string::npos) ++stuckRows;
+    EXPECT_LE(stuckRows, 1) << "one line, redrawn in place:\n" << pane;
+    for (size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i].find_first_not_of(' '), std::string::npos) << pane;
+    withLine += stuckRows;
+  }
+  EXPECT_GT(withLine, 0) << "the line was seen";
+}
+
+TEST(RunnerProgress, TheTimeLeftIsNearTheTimeTaken) {
+  // A run whose particles grow dearer as the aggregate grows: the first
+  // estimate after two seconds against the end it foretold.
+  testsupport::PtyChild child({.path = kAggsim,
+                               .argv = {"aggsim", "--seed", "3", "--particles", "6000"},
+                               .stdoutToFile = true,
+                               .columns = 100,
+                               .wait = 120s});
+  ASSERT_TRUE(child.Started());
+  const auto t0 = Clock::now();
+  const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - t0).count(); };
+  ASSERT_TRUE(child.Pump([&] { return elapsed() > 2.0; }, 10s) || true);
+  child.out.clear();
+  std::smatch m;
+  const std::regex left("([0-9]+) s left");
+  ASSERT_TRUE(child.Pump([&] { return std::regex_search(child.out, m, left); }, 10s)) << child.out;
+  const double foretold = elapsed() + std::stod(m[1]);
+  EXPECT_EQ(child.Ended(120s), "exit 0");
+  const double took = elapsed();
+  EXPECT_NEAR(foretold / took, 1.0, 0.35) << "foretold " << foretold << " s, took " << took << " s";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RunnerFiles, TheBenchmarkStartsItsChildWithoutAShell) {
+  // A build folder whose name a shell would run, and a stand-in for the
+  // desktop build that tells what it was given.
+  const std::string folder = dir + "/a b $(touch PWNED)";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(std::system(("cp '" + std::string(AGGBENCH) + "' '" + folder + "/aggbench'").c_str()), 0);
+  std::ofstream(folder + "/aggbench_x11") << "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/../args\"\n"
+                                             "echo 123 0.5 42\n";
+  ASSERT_EQ(chmod((folder + "/aggbench_x11").c_str(), 0755), 0);
+  const std::string cmd = "cd '" + dir + "' && DISPLAY=:none '" + folder +
+                          "/aggbench' --particles 20 --rounds 1 > out 2>&1";
+  (void)!std::system(cmd.c_str());
+  EXPECT_EQ(access((dir + "/PWNED").c_str(), F_OK), -1) << "no command ran from the folder's name";
+  EXPECT_EQ(Slurp(dir + "/args"), "--child|--seed|12345|--particles|20|--rounds|1|");
+  EXPECT_TRUE(std::regex_search(Slurp(dir + "/out"), std::regex("4 shipped, X11 +246 steps/s"))) << Slurp(dir + "/out");
+}
+
+}  // namespace

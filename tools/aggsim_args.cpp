@@ -1,0 +1,94 @@
+#include "tools/aggsim_args.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace tools {
+
+const char* const kAggsimUsage =
+    "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--seconds S] [--radius R]\n"
+    "              [--screen WxH] [--png FILE] [--trace FILE] [--stats] [--start-radius R]\n"
+    "       FILE - is standard output";
+
+namespace {
+
+template <class T>
+bool ParseNumber(std::string_view s, T& out) {
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+bool TakesValue(std::string_view a) {
+  for (std::string_view o : {"--rule", "--seed", "--particles", "--seconds", "--radius", "--screen", "--png",
+                             "--trace", "--start-radius"})
+    if (a == o) return true;
+  return false;
+}
+
+std::string Check(AggsimOptions& opt, std::string_view a, std::string_view v) {
+  const std::string bad = "bad value for " + std::string(a) + ": " + std::string(v);
+  if (a == "--rule") {
+    if (v == "white") opt.rule = RuleKind::White;
+    else if (v == "radial") opt.rule = RuleKind::Radial;
+    else if (v == "order") opt.rule = RuleKind::Order;
+    else return bad;
+  } else if (a == "--seed") {
+    if (!ParseNumber(v, opt.seed)) return bad;
+    opt.seeded = true;
+  } else if (a == "--particles") {
+    if (!ParseNumber(v, opt.particles) || opt.particles == 0 || opt.particles == UINT64_MAX) return bad;
+    opt.particlesSet = true;
+  } else if (a == "--seconds") {
+    if (!ParseNumber(v, opt.seconds) || !(opt.seconds > 0) || opt.seconds > 1e7) return bad;
+  } else if (a == "--radius") {
+    if (!ParseNumber(v, opt.radius) || !(opt.radius > 0) || opt.radius > 1e6) return bad;
+  } else if (a == "--screen") {
+    const size_t x = v.find('x');
+    if (x == std::string_view::npos || !ParseNumber(v.substr(0, x), opt.screenW) ||
+        !ParseNumber(v.substr(x + 1), opt.screenH) || opt.screenW < 1 || opt.screenH < 50 || opt.screenW > 16384 ||
+        opt.screenH > 16384)
+      return bad;
+  } else if (a == "--png" || a == "--trace") {
+    if (v.empty()) return "an empty file name for " + std::string(a);
+    (a == "--png" ? opt.png : opt.trace) = v;
+  } else if (a == "--start-radius") {
+    if (!ParseNumber(v, opt.startRadius) || !(opt.startRadius >= 0) || opt.startRadius > 1e9) return bad;
+    opt.startRadiusSet = true;
+  }
+  return {};
+}
+
+}  // namespace
+
+AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
+  AggsimArgs r;
+  AggsimOptions& opt = r.options;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string_view a = args[i];
+    if (a == "--help" || a == "-h") {
+      opt.help = true;
+      return r;
+    }
+    if (a == "--stats") {
+      opt.stats = true;
+      continue;
+    }
+    if (!TakesValue(a)) {
+      r.error = a.size() > 1 && a[0] == '-' ? "unknown option " + std::string(a)
+                                            : "unexpected argument " + std::string(a);
+      return r;
+    }
+    if (i + 1 >= args.size()) {
+      r.error = "missing value for " + std::string(a);
+      return r;
+    }
+    r.error = Check(opt, a, args[++i]);
+    if (!r.error.empty()) return r;
+  }
+  // A time or a radius to reach ends the run by itself; a count then
+  // applies only when one is given too.
+  if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
+  return r;
+}
+
+}  // namespace tools
