@@ -63,6 +63,10 @@ step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_
 step tools_tests 120 wine tests/tools/tools_tests.exe --gtest_brief=1
 step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
 step win32_program_tests 600 wine tests/win32/win32_program_tests.exe --gtest_brief=1
+step win32_aggsim_tests 300 wine tests/win32/win32_aggsim_tests.exe --gtest_brief=1
+mkdir -p "$prefix/aggsim_checks"
+step aggsim_checks 600 bash "$root/tests/win32/aggsim_checks.sh" "$prefix/aggsim_checks" "$linux_aggsim" \
+  "$root/build/tests/tools/png_same"
 trace() {
   local name=\$1 reference=\$2
   shift 2

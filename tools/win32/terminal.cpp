@@ -17,12 +17,24 @@ StatusLineTerminal PrepareStatusLine() {
   const HANDLE h = ::GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
   if (h == INVALID_HANDLE_VALUE || !::GetConsoleMode(h, &mode)) return {};
-  // Escape sequences only where the console says it reads them; otherwise
-  // the line is drawn with carriage returns and spaces alone.
-  const bool vt = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
-                  ::SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+  // Escape sequences only where the console reads them: some accept the
+  // mode and still print the sequences, so a harmless one is tried at the
+  // start of the line and the cursor asked whether it moved.
+  bool vt = ::SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+  if (vt) {
+    static const char probe[] = "\r\x1b[0m";
+    DWORD done = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    vt = ::WriteConsoleA(h, probe, sizeof probe - 1, &done, nullptr) && ::GetConsoleScreenBufferInfo(h, &info) &&
+         info.dwCursorPosition.X == 0;
+    if (!vt) {
+      static const char wipe[] = "\r    \r";
+      ::WriteConsoleA(h, wipe, sizeof wipe - 1, &done, nullptr);
+      ::SetConsoleMode(h, mode);
+    }
+  }
   lastColumns = TerminalColumns();
-  return {true, vt != 0};
+  return {true, vt};
 }
 
 int TerminalColumns() {

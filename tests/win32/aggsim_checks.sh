@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The Windows runner's files and failures under Wine, run from build-win/:
+#   aggsim_checks.sh SCRATCH [LINUX_AGGSIM PNG_SAME]
+# With the Linux build's runner and picture comparer it also checks that
+# both builds draw the same picture for a seed, pixel for pixel.
+set -u
+scratch=$1
+linux_aggsim=${2:-}
+png_same=${3:-}
+aggsim=tools/aggsim.exe
+failed=0
+fail() {
+  echo "FAILED: $*"
+  failed=1
+}
+win() { echo "Z:$1" | tr / '\\'; }
+
+if [ -n "$linux_aggsim" ] && [ -x "$png_same" ]; then
+  "$linux_aggsim" --seed 12345 --rule radial --particles 3000 --png "$scratch/linux.png" >/dev/null
+  wine $aggsim --seed 12345 --rule radial --particles 3000 --png "$(win "$scratch/windows.png")" >/dev/null ||
+    fail "aggsim.exe --png"
+  "$png_same" "$scratch/linux.png" "$scratch/windows.png" || fail "the PNG differs from the Linux build's"
+else
+  echo "skipped the picture against Linux's: no Linux build in build/"
+fi
+
+# A screen the 32-bit process cannot hold is named in one line.
+err=$(wine $aggsim --screen 12000x12000 --particles 5 2>&1 >/dev/null)
+rc=$?
+[ $rc -eq 1 ] && [[ $err == "aggsim: not enough memory for a 12000 x 12000 screen"* ]] && [ "$(echo "$err" | wc -l)" -eq 1 ] ||
+  fail "memory: exit $rc, $err"
+
+# Outputs that cannot be written fail before a run that would take hours.
+mkdir -p "$scratch/out"
+for bad in "--png $(win "$scratch/missing/x.png")" "--trace $(win "$scratch/out")"; do
+  start=$(date +%s%N)
+  # shellcheck disable=SC2086
+  err=$(wine $aggsim --seed 1 --particles 10000000 $bad 2>&1 >/dev/null)
+  rc=$?
+  ms=$((($(date +%s%N) - start) / 1000000))
+  [ $rc -eq 1 ] && [ $ms -lt 5000 ] && [[ $err == "aggsim: cannot write "* ]] || fail "fail fast ($bad): exit $rc after $ms ms: $err"
+done
+
+# The same file twice, as Windows sees names.
+err=$(wine $aggsim --png "$(win "$scratch/out/a.png")" --trace "$(win "$scratch/OUT/A.PNG")" 2>&1 >/dev/null)
+rc=$?
+[ $rc -eq 2 ] && [[ $err == "aggsim: --png and --trace name the same file"* ]] || fail "same file: exit $rc, $err"
+err=$(wine $aggsim --seed 1 --bogus 2>&1 >/dev/null)
+[[ $err == "aggsim: unknown option --bogus"* ]] || fail "unknown option: $err"
+
+# An existing file is replaced, and nothing
+# is left beside it; standard output by "-".
+echo old >"$scratch/out/t.csv"
+wine $aggsim --seed 1 --particles 40 --trace "$(win "$scratch/out/t.csv")" >/dev/null || fail "--trace over a file"
+[ "$(wc -l <"$scratch/out/t.csv")" -eq 40 ] || fail "the trace was not replaced"
+wine $aggsim --seed 1 --particles 40 --png "$(win "$scratch/out/missing/p.png")" --trace "$(win "$scratch/out/t.csv")" \
+  >/dev/null 2>&1 && fail "an unwritable PNG was taken"
+[ "$(ls -A "$scratch/out")" = "t.csv" ] || fail "left in the folder: $(ls -A "$scratch/out")"
+lines=$(wine $aggsim --seed 1 --particles 40 --trace - 2>"$scratch/err" | tr -d '\r' | wc -l)
+[ "$lines" -eq 40 ] && grep -q "^stuck 40," "$scratch/err" || fail "--trace -: $lines lines; $(cat "$scratch/err")"
+
+exit $failed

@@ -1,0 +1,102 @@
+// The runner's progress line in a Windows console (this test's own): drawn
+// in place on one row, never with an escape sequence shown as text, and
+// gone before the summary.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+HANDLE Console() {
+  return ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+std::string Row(HANDLE out, SHORT y, SHORT width) {
+  std::string text(static_cast<size_t>(width), ' ');
+  DWORD got = 0;
+  ::ReadConsoleOutputCharacterA(out, text.data(), static_cast<DWORD>(width), COORD{0, y}, &got);
+  text.resize(got);
+  return text;
+}
+
+TEST(Win32Aggsim, TheProgressLineIsDrawnInPlaceWithoutRawEscapes) {
+  HANDLE console = Console();
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &info)) << "no console";
+  const SHORT width = info.dwSize.X;
+  const SHORT first = info.dwCursorPosition.Y;
+
+  char dir[MAX_PATH];
+  ::GetTempPathA(sizeof dir, dir);
+  const std::string outPath = std::string(dir) + "aggsim_console" + std::to_string(::GetCurrentProcessId()) + ".out";
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE out = ::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+  HANDLE in = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in, si.hStdOutput = out, si.hStdError = err;
+  std::string cmd = "\"" + WindowsPath(AGGSIM) + "\" --seed 3 --particles 3000";
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+  for (HANDLE h : {out, err, in}) ::CloseHandle(h);
+
+  std::vector<std::string> lines;
+  while (::WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT) {
+    ::GetConsoleScreenBufferInfo(console, &info);
+    for (SHORT y = first; y <= info.dwCursorPosition.Y; ++y) {
+      const std::string row = Row(console, y, width);
+      EXPECT_EQ(row.find('\x1b'), std::string::npos) << row;
+      EXPECT_EQ(row.find("[K"), std::string::npos) << row;
+      if (row.find("stuck") != std::string::npos) lines.push_back(row);
+    }
+    EXPECT_EQ(info.dwCursorPosition.Y, first) << "the line stays on its row";
+  }
+  DWORD code = 99;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+  EXPECT_EQ(code, 0u);
+  EXPECT_FALSE(lines.empty()) << "the line was seen";
+  for (const std::string& l : lines) EXPECT_NE(l.find("/3000 stuck"), std::string::npos) << l;
+  // Cleared at the end: the row is blank again.
+  const std::string after = Row(console, first, width);
+  EXPECT_EQ(after.find_first_not_of(' '), std::string::npos) << after;
+
+  std::ifstream f(outPath, std::ios::binary);
+  std::stringstream summary;
+  summary << f.rdbuf();
+  f.close();
+  ::DeleteFileA(outPath.c_str());
+  EXPECT_EQ(summary.str().rfind("stuck 3000, ", 0), 0u) << summary.str();
+  EXPECT_EQ(summary.str().find('\x1b'), std::string::npos);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A console of our own, for the runner to draw in and the test to read.
+  ::FreeConsole();
+  if (!::AllocConsole()) {
+    std::fprintf(stderr, "no console could be made\n");
+    return 1;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
