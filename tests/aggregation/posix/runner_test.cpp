@@ -349,7 +349,7 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
   const std::string session = "aggsim" + std::to_string(getpid());
   const std::string sock = "-L " + session;
   ASSERT_EQ(std::system(("tmux " + sock + " new-session -d -s " + session + " -x 40 -y 12 '" + kAggsim +
-                         " --seed 3 --particles 3000 --stats 2>&1 >/dev/null; sleep 30'")
+                         " --seed 3 --particles 8000 --stats 2>&1 >/dev/null; sleep 30'")
                             .c_str()),
             0);
   auto capture = [&] {
@@ -361,11 +361,20 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
     return text;
   };
   std::vector<std::string> seen;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(150ms);
     seen.push_back(capture());
   }
+  // Made wider, the terminal has room for every figure again.
+  ASSERT_EQ(std::system(("tmux " + sock + " resize-window -t " + session + " -x 120").c_str()), 0);
+  bool wide = false;
+  for (int i = 0; i < 20; ++i) {
+    std::this_thread::sleep_for(150ms);
+    seen.push_back(capture());
+    wide = wide || seen.back().find("steps/s") != std::string::npos;
+  }
   (void)!std::system(("tmux " + sock + " kill-server").c_str());
+  EXPECT_TRUE(wide) << "redrawn for the new width:\n" << seen.back();
   int withLine = 0;
   for (const std::string& pane : seen) {
     std::vector<std::string> rows;
