@@ -23,7 +23,7 @@ bool RunChild(const std::vector<std::string>& argv, std::string& out) {
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  const int spawned = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int spawned = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(p[1]);
   if (spawned != 0) {

@@ -408,7 +408,10 @@ TEST(RunnerProgress, TheTimeLeftIsNearTheTimeTaken) {
   const double foretold = elapsed() + std::stod(m[1]);
   EXPECT_EQ(child.Ended(120s), "exit 0");
   const double took = elapsed();
-  EXPECT_NEAR(foretold / took, 1.0, 0.35) << "foretold " << foretold << " s, took " << took << " s";
+  // Loose bounds, for a machine shared with other work; a count-only
+  // estimate foretells about a third of the time taken.
+  EXPECT_GT(foretold / took, 0.6) << "foretold " << foretold << " s, took " << took << " s";
+  EXPECT_LT(foretold / took, 1.6) << "foretold " << foretold << " s, took " << took << " s";
 }
 
 }  // namespace
