@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "runtime/procsvc.h"
 #include "tools/terminal.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
@@ -10,6 +11,10 @@ namespace tools {
 namespace {
 
 int lastColumns = 0;
+DWORD modeBefore = 0;
+
+// The console is left in the mode it was found in, however the process ends.
+void RestoreMode() { ::SetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), modeBefore); }
 
 }  // namespace
 
@@ -31,6 +36,9 @@ StatusLineTerminal PrepareStatusLine() {
       static const char wipe[] = "\r    \r";
       ::WriteConsoleA(h, wipe, sizeof wipe - 1, &done, nullptr);
       ::SetConsoleMode(h, mode);
+    } else if (!(mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+      modeBefore = mode;
+      sys::os::AtProcessEnd(RestoreMode);
     }
   }
   lastColumns = TerminalColumns();
