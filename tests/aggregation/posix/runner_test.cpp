@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/support/posix/pty_child.h"
+#include "tests/support/posix/scratch_dir.h"
 
 namespace {
 
@@ -28,10 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kAggsim = AGGSIM;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using testsupport::Slurp;
 
 size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
@@ -97,31 +95,7 @@ class Started {
 
 Ran RunAggsim(std::vector<std::string> args) { return Started(std::move(args)).Wait(); }
 
-class RunnerFiles : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/agg-runner-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { (void)!std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-      while (const dirent* e = readdir(d))
-        if (e->d_name[0] != '.' || (std::string(e->d_name) != "." && std::string(e->d_name) != ".."))
-          names.insert(e->d_name);
-      closedir(d);
-    }
-    return names;
-  }
-  bool TemporaryPresent() const {
-    for (const std::string& n : Entries())
-      if (n.rfind(".agg-", 0) == 0) return true;
-    return false;
-  }
-  std::string dir;
-};
+class RunnerFiles : public testsupport::ScratchDirTest {};
 
 TEST(RunnerArgs, UnknownOptionsStrayWordsAndEmptyOrRepeatedNames) {
   const struct {

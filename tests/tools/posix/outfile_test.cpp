@@ -14,37 +14,16 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/posix/scratch_dir.h"
 #include "tools/outfile.h"
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using testsupport::Slurp;
 
 void Put(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-// A fresh folder per test, removed with everything in it.
-class OutputFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/agg-outfile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { (void)!std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::set<std::string> Entries() const {
-    std::set<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-      while (const dirent* e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
-      closedir(d);
-    }
-    return names;
-  }
-  std::string dir;
-};
+class OutputFileTest : public testsupport::ScratchDirTest {};
 
 TEST_F(OutputFileTest, NewAndExistingFilesAreReplacedWholeKeepingTheirPermissions) {
   const std::string fresh = dir + "/new.csv";
