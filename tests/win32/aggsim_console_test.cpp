@@ -1,6 +1,6 @@
-// The runner's progress line in a Windows console (this test's own): drawn
+// The runner in a Windows console (this test's own): its progress line drawn
 // in place on one row, never with an escape sequence shown as text, and
-// gone before the summary.
+// gone before the summary; Ctrl-C ending a run with what grew written.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -86,6 +86,59 @@ TEST(Win32Aggsim, TheProgressLineIsDrawnInPlaceWithoutRawEscapes) {
   ::DeleteFileA(outPath.c_str());
   EXPECT_EQ(summary.str().rfind("stuck 3000, ", 0), 0u) << summary.str();
   EXPECT_EQ(summary.str().find('\x1b'), std::string::npos);
+}
+
+
+BOOL WINAPI KeepTheTest(DWORD) { return TRUE; }
+
+TEST(Win32Aggsim, CtrlCEndsTheRunWithWhatGrewWritten) {
+  char dir[MAX_PATH];
+  ::GetTempPathA(sizeof dir, dir);
+  const std::string stem = std::string(dir) + "aggsim_break" + std::to_string(::GetCurrentProcessId());
+  const std::string outPath = stem + ".out", trace = stem + ".csv";
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE out = ::CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+  HANDLE in = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ, &sa, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = in, si.hStdOutput = out, si.hStdError = out;
+  std::string cmd = "\"" + WindowsPath(AGGSIM) + "\" --seed 5 --particles 100000000 --trace " + trace;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+  ::CloseHandle(out);
+  ::CloseHandle(in);
+  ::Sleep(1500);
+  // Ctrl-C reaches every process of the console; this one lets it pass.
+  ::SetConsoleCtrlHandler(KeepTheTest, TRUE);
+  EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+  const DWORD waited = ::WaitForSingleObject(pi.hProcess, 20000);
+  if (waited != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 99);
+  DWORD code = 0;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(code, 130u);
+  std::ifstream f(outPath, std::ios::binary);
+  std::stringstream said;
+  said << f.rdbuf();
+  f.close();
+  std::ifstream t(trace, std::ios::binary);
+  std::stringstream lines;
+  lines << t.rdbuf();
+  t.close();
+  ::DeleteFileA(outPath.c_str());
+  ::DeleteFileA(trace.c_str());
+  const std::string text = said.str();
+  const size_t stuckAt = text.find("stuck ");
+  ASSERT_NE(stuckAt, std::string::npos) << text;
+  const unsigned long stuck = std::stoul(text.substr(stuckAt + 6));
+  EXPECT_GT(stuck, 0ul);
+  size_t n = 0;
+  for (char c : lines.str()) n += c == '\n';
+  EXPECT_EQ(n, stuck) << "the trace holds every particle stuck";
+  EXPECT_NE(text.find("interrupted"), std::string::npos) << text;
 }
 
 }  // namespace
