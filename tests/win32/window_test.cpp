@@ -20,10 +20,11 @@ using win32::BitmapDC;
 using win32::MainWindow;
 using win32::WinDC;
 
-// Polls until cond holds or two seconds have passed.
+// Polls until cond holds or ten seconds have passed: Wine's window thread
+// can lag by seconds on a loaded machine, and a passing test never waits.
 template <typename Cond>
 bool Eventually(Cond cond) {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 1000; ++i) {
     if (cond()) return true;
     ::Sleep(10);
   }
