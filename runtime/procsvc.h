@@ -28,6 +28,10 @@ bool IsTerminal(Handle h);
 // Milliseconds from a fixed point in the past, 32 bits, wrapping.
 uint32_t TickCount();
 void SleepMs(uint32_t ms);
+// Processor time the calling thread has used, in seconds; what a benchmark
+// on a shared machine measures, where waiting for a processor is not cost.
+// 0 where the system does not tell.
+double ThreadCpuSeconds();
 // A barrier that makes every other thread of the process complete its
 // memory accesses as if it had run a full fence, so that one side of a
 // handshake can go without fences of its own.  Enable returns false where

@@ -68,6 +68,12 @@ void SleepMs(uint32_t ms) {
   }
 }
 
+double ThreadCpuSeconds() {
+  timespec ts;
+  if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 bool EnableProcessBarrier() {
   return ::syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
 }

@@ -47,6 +47,13 @@ uint32_t TickCount() { return ::GetTickCount(); }
 
 void SleepMs(uint32_t ms) { ::Sleep(ms); }
 
+double ThreadCpuSeconds() {
+  FILETIME created, ended, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &ended, &kernel, &user)) return 0;
+  auto ticks = [](const FILETIME& f) { return (uint64_t{f.dwHighDateTime} << 32) | f.dwLowDateTime; };
+  return static_cast<double>(ticks(kernel) + ticks(user)) * 1e-7;  // 100 ns units
+}
+
 namespace {
 
 using FlushFn = VOID(WINAPI*)();
