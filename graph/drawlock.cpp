@@ -7,7 +7,7 @@
 namespace graph {
 
 #if !(defined(_WIN32) && defined(__i386__))
-constinit thread_local bool DrawLock::isDrawer_ = false;
+constinit thread_local char DrawLock::threadMark_ = 0;
 #endif
 
 void DrawLock::BindDrawingThread() {
@@ -15,11 +15,7 @@ void DrawLock::BindDrawingThread() {
   std::lock_guard hold(other_);
   fenced_ = !sys::os::EnableProcessBarrier();
   bound_ = true;
-#if defined(_WIN32) && defined(__i386__)
-  drawer_ = CurrentThreadBlock();
-#else
-  isDrawer_ = true;
-#endif
+  drawer_.store(CurrentThread(), std::memory_order_relaxed);
 }
 
 void DrawLock::EnterDrawingBehindOther() {

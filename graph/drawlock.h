@@ -18,8 +18,9 @@ namespace graph {
 
 class DrawLock {
  public:
-  // Makes the calling thread the drawing thread, for the life of the
-  // process; later calls do nothing.
+  // Makes the calling thread this lock's drawing thread, for the lock's
+  // life; later calls do nothing.  That thread must outlive its use of the
+  // lock.
   void BindDrawingThread();
 
   void lock() {
@@ -86,20 +87,24 @@ class DrawLock {
   void LockOther();
   void UnlockOther();
 
+  // The binding belongs to the lock: its drawing thread's identity,
+  // compared with the calling thread's, 0 while unbound.  An identity is
+  // an address no other live thread shares.
 #if defined(_WIN32) && defined(__i386__)
   // MinGW's thread-locals cost a call; a thread's own information block,
   // whose address fs:0x18 holds, names the thread in one load.
-  static uintptr_t CurrentThreadBlock() {
+  static uintptr_t CurrentThread() {
     uintptr_t block;
     asm("movl %%fs:0x18, %0" : "=r"(block));
     return block;
   }
-  bool IsDrawer() const { return drawer_ != 0 && CurrentThreadBlock() == drawer_; }
-  uintptr_t drawer_ = 0;
 #else
-  bool IsDrawer() const { return isDrawer_; }
-  static constinit thread_local bool isDrawer_;
+  // The address of a thread-local of one byte.
+  static uintptr_t CurrentThread() { return reinterpret_cast<uintptr_t>(&threadMark_); }
+  static constinit thread_local char threadMark_;
 #endif
+  bool IsDrawer() const { return drawer_.load(std::memory_order_relaxed) == CurrentThread(); }
+  std::atomic<uintptr_t> drawer_{0};
   std::atomic<bool> drawing_{false};     // the drawing thread is inside
   std::atomic<bool> otherWants_{false};  // another thread is inside or about to be
   std::recursive_mutex other_;           // held by any thread but the drawer's fast path
