@@ -11,6 +11,37 @@ uint64_t Steps = 0;
 uint64_t Launched = 0;
 void (*OnStuck)(int16_t, int16_t, uint16_t) = nullptr;
 
+uint32_t EscapeLeast(Extended r) {
+  constexpr uint32_t kNone = uint32_t{1} << 31;
+  const Extended escape = EscapeFactor * r;
+  auto reaches = [&](uint32_t s) { return Sqrt(static_cast<Extended>(s)) >= escape; };
+  // A first guess from the square, then the test itself decides: the least
+  // s that reaches, its predecessor the last that does not.
+  const Extended square = escape * escape;
+  uint32_t s = !(square > 0.0L) ? 0u : square >= static_cast<Extended>(kNone) ? kNone : static_cast<uint32_t>(square);
+  while (s > 0 && reaches(s - 1)) --s;
+  while (s < kNone && !reaches(s)) ++s;
+  return s;
+}
+
+namespace {
+Extended escapeRadius = 0.0L;
+uint16_t escapeControl = 0;
+uint32_t escapeLeast = 0;
+bool escapeKnown = false;
+}  // namespace
+
+uint32_t EscapeLeastOfR() {
+  const uint16_t control = sys::GetFPUControlWord();
+  if (!escapeKnown || R != escapeRadius || control != escapeControl) [[unlikely]] {
+    escapeLeast = EscapeLeast(R);
+    escapeRadius = R;
+    escapeControl = control;
+    escapeKnown = true;
+  }
+  return escapeLeast;
+}
+
 void GRAFIKA() {
   int16_t GD = 0;
   int16_t GM = 0;

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
+#include "graph/blockread.h"
 #include "graph/graph.h"
 #include "runtime/checks.h"
 #include "runtime/crt.h"
@@ -57,14 +59,30 @@ inline Extended Sqrt(Extended a) {
 }
 inline constexpr Extended Pi = 3.14159265358979323846264338327950288L;
 
-// Distance of (X, Y) from the centre: squares and sum in checked 32-bit
-// integers, the root in extended precision.
-[[gnu::always_inline]] inline Extended Distance() {
+// Squared distance of (X, Y) from the centre, in checked 32-bit integers:
+// never negative, so below 2^31.
+[[gnu::always_inline]] inline int32_t SquaredDistance() {
   const int32_t dx = sys::SubChecked(X, CentreX);
   const int32_t dy = sys::SubChecked(Y, CentreY);
-  const int32_t s = sys::AddChecked(sys::MulChecked(dx, dx), sys::MulChecked(dy, dy));
-  return Sqrt(static_cast<Extended>(s));
+  return sys::AddChecked(sys::MulChecked(dx, dx), sys::MulChecked(dy, dy));
 }
+
+// Distance of (X, Y) from the centre: the root in extended precision.
+[[gnu::always_inline]] inline Extended Distance() { return Sqrt(static_cast<Extended>(SquaredDistance())); }
+
+// The escape test without a root: Distance() >= EscapeFactor * r holds
+// exactly when SquaredDistance() >= EscapeLeast(r), the least squared
+// distance whose extended root reaches the escape distance (2^31, which no
+// squared distance reaches, when there is none).  The extended root of an
+// integer is the correctly rounded root under the control word, and both
+// the root and rounding are monotone, so the squared distances that pass
+// the test are exactly those from some least one upward; EscapeLeast finds
+// that one with the same root and comparison the test makes, under the
+// control word in force.
+uint32_t EscapeLeast(Extended r);
+
+// EscapeLeast(R), worked out again only when R or the control word changed.
+uint32_t EscapeLeastOfR();
 
 // The colour rules.
 struct WhiteRule {
@@ -100,12 +118,40 @@ struct HookSurface {
   static void Put(int16_t x, int16_t y, uint16_t colour) { graph::PutPixel(x, y, colour); }
 };
 
-// Probes one neighbour; its coordinates are checked before the call.
-template <class Rule, class Surface>
-[[gnu::always_inline]] inline bool Neighbour(int32_t dx, int32_t dy) {
+// Probes one neighbour through get(x, y); its coordinates are checked
+// before the call.
+template <class Rule, class Get>
+[[gnu::always_inline]] inline bool Neighbour(int32_t dx, int32_t dy, Get get) {
   const int16_t nx = dx == 0 ? X : sys::ToInt16(sys::AddChecked(X, dx));
   const int16_t ny = dy == 0 ? Y : sys::ToInt16(sys::AddChecked(Y, dy));
-  return Rule::Holds(Surface::Get(nx, ny));
+  return Rule::Holds(get(nx, ny));
+}
+
+// The neighbour test: the eight neighbours in their fixed order, up to the
+// first that holds.
+template <class Rule, class Get>
+[[gnu::always_inline]] inline bool AnyNeighbour(Get get) {
+  return Neighbour<Rule>(1, 1, get) || Neighbour<Rule>(1, 0, get) || Neighbour<Rule>(1, -1, get) ||
+         Neighbour<Rule>(0, 1, get) || Neighbour<Rule>(0, -1, get) || Neighbour<Rule>(-1, 1, get) ||
+         Neighbour<Rule>(-1, 0, get) || Neighbour<Rule>(-1, -1, get);
+}
+
+// The neighbour test on the walk's surface.  Through the hooks, a step's
+// eight probes are read as one block when the GetPixel hook is the window
+// driver's own routine (the same answers, one lock entry); any other hook
+// sees every probe.
+template <class Rule, class Surface>
+[[gnu::always_inline]] inline bool NeighbourFound() {
+  if constexpr (std::is_same_v<Surface, HookSurface>) {
+    graph::BlockReader block;
+    if (block.Enter(X, Y)) [[likely]] {
+      const int16_t x = X, y = Y;
+      const bool found = AnyNeighbour<Rule>([&](int16_t nx, int16_t ny) { return block.At(nx - x, ny - y); });
+      block.Leave();
+      return found;
+    }
+  }
+  return AnyNeighbour<Rule>(Surface::Get);
 }
 
 // Walks the particle placed at (X, Y) until it sticks or escapes.  A
@@ -113,16 +159,14 @@ template <class Rule, class Surface>
 template <class Rule, class Surface = HookSurface>
 [[gnu::noinline]] void TAPAD() {
   bool JO = false;
+  const uint32_t escape = EscapeLeastOfR();  // R stays as it is until the walk ends
   for (;;) {
     X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
     Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
     ++Steps;
-    JO = Neighbour<Rule, Surface>(1, 1) || Neighbour<Rule, Surface>(1, 0) ||
-         Neighbour<Rule, Surface>(1, -1) || Neighbour<Rule, Surface>(0, 1) ||
-         Neighbour<Rule, Surface>(0, -1) || Neighbour<Rule, Surface>(-1, 1) ||
-         Neighbour<Rule, Surface>(-1, 0) || Neighbour<Rule, Surface>(-1, -1);
+    JO = NeighbourFound<Rule, Surface>();
     if (JO) break;
-    if (Distance() >= EscapeFactor * R) break;
+    if (static_cast<uint32_t>(SquaredDistance()) >= escape) break;
   }
   if (JO) {
     const uint16_t colour = Rule::Colour();

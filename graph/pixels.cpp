@@ -10,6 +10,7 @@
 #include <mutex>
 #include <utility>
 
+#include "graph/blockread.h"
 #include "graph/graph.h"
 #include "graph/window.h"
 
@@ -150,10 +151,14 @@ class ReadBackMap {
     cells_.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
     Forget();
   }
-  void Destroy() { std::vector<uint8_t>().swap(cells_); }
+  void Destroy() {
+    Forget();
+    std::vector<uint8_t>().swap(cells_);
+  }
   void Forget() {
     stale_ = true;
     staleReads_ = 0;
+    FreshReadBack = nullptr;
   }
 
   void Wrote(std::size_t i, uint32_t pixel) {
@@ -176,6 +181,7 @@ class ReadBackMap {
     if (++staleReads_ < cells_.size() / 8) return nearest.Find(BackBuffer.Pixels[i]);
     for (std::size_t j = 0; j < cells_.size(); ++j) cells_[j] = static_cast<uint8_t>(nearest.Find(BackBuffer.Pixels[j]));
     stale_ = false;
+    FreshReadBack = cells_.data();
     return cells_[i];
   }
 
@@ -264,6 +270,8 @@ RGBRec* PaletteSlot(int16_t colour) {
 }  // namespace
 
 const std::array<RGBRec, 256> DefaultColors = MakeDefaultColors();
+
+const uint8_t* FreshReadBack = nullptr;
 
 void PixelMapsCreated(int32_t w, int32_t h) { readBack.Create(w, h); }
 void PixelMapsDestroyed() { readBack.Destroy(); }

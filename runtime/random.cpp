@@ -76,7 +76,9 @@ inline bool ExactSmall(int32_t n, int32_t& result) {
   if (r >= D) r -= D;
   if (r >= D) r -= D;
   const uint64_t m = static_cast<uint64_t>(n) * r;
-  const uint64_t whole = m / D;
+  // The walk's Random(3) takes the whole part from comparisons with D and
+  // 2D: no division, which the 32-bit build would make a library call.
+  const uint64_t whole = n == 3 ? uint64_t{m >= D} + uint64_t{m >= 2 * D} : m / D;
   const uint64_t rest = m - whole * D;
   const uint64_t margin = static_cast<uint64_t>(n);
   if (r <= 1 || r >= D - 1 || rest <= margin || rest >= D - margin) [[unlikely]]
