@@ -31,11 +31,16 @@ inline Extended FracOfSum(Extended s) {
   return s;
 }
 
-// |p| < 2^31 here, so truncation cannot fail; fisttp truncates whatever the
-// rounding mode, again sparing two control-word loads per draw.
+// |p| < 2^31 here, so the store cannot fail.  A rounding store under a
+// control word that truncates, the caller's word put back after: the store
+// that truncates by itself needs a later processor than the 32-bit build
+// assumes.  Only Random(n) for larger n comes here, once a particle.
 inline int64_t TruncInRange(Extended p) {
+  uint16_t saved;
+  asm volatile("fnstcw %0" : "=m"(saved));
+  const uint16_t truncating = saved | 0x0C00;
   int64_t r;
-  asm("fisttpll %0" : "=m"(r) : "t"(p) : "st");
+  asm volatile("fldcw %1\n\tfistpll %0\n\tfldcw %2" : "=m"(r) : "m"(truncating), "m"(saved), "t"(p) : "st");
   return r;
 }
 

@@ -54,6 +54,8 @@ step() {
     failed+=("\$name")
   fi
 }
+# No instruction beyond the processor baseline (SSE2) in anything built.
+step processor_baseline 300 bash "$root/scripts/scan-baseline.sh" aggregation/*.exe tools/*.exe tests/*/*.exe
 # One boot of the prefix for every run below.
 timeout 300 wineboot -i >/dev/null 2>&1
 timeout 60 wineserver -w
