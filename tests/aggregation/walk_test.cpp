@@ -4,12 +4,14 @@
 // check reported at an address of its own.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -193,9 +195,9 @@ TEST_F(Walk, BlockReadsGiveTheHooksAnswersAtEdgesAndViewports) {
     graph::SetViewPort(c.x1, c.y1, c.x2, c.y2, c.clip);
     graph::GetPixel = PassThrough;
     uint64_t hookSteps = 0, blockSteps = 0;
-    const Trail hooked = Grow(77, 15, c.radius, hookSteps);
+    const Trail hooked = Grow(77, 4, c.radius, hookSteps);
     graph::GetPixel = graph::GetPixel16Win32GUI;
-    EXPECT_EQ(Grow(77, 15, c.radius, blockSteps), hooked);
+    EXPECT_EQ(Grow(77, 4, c.radius, blockSteps), hooked);
     EXPECT_EQ(blockSteps, hookSteps);
   }
 }
@@ -211,6 +213,44 @@ TEST_F(Walk, AStaleReadBackMapGivesTheSameWalk) {
   EXPECT_EQ(Grow(9, 40, agg::StartRadius, stale), before);
   EXPECT_EQ(stale, fresh);
   graph::SetRGBPalette(200, red, green, blue);
+}
+
+// The window closed while the walk reads by blocks: the teardown waits for
+// the block in hand, and from then on every probe reads 0 with the result
+// code -11 and no particle sticks.
+TEST_F(Walk, AWindowClosedMidWalkReadsAsNothing) {
+  uint64_t steps = 0;
+  Grow(3, 5, agg::StartRadius, steps);  // an aggregate to stick to
+  std::atomic<bool> walking{false}, closed{false};
+  std::thread user([&] {
+    while (!walking) std::this_thread::yield();
+    graph::headless::UserClose();
+    closed = true;
+  });
+  while (!closed) {
+    agg::Launch();
+    agg::TAPAD<agg::RadialRule>();
+    walking = true;
+  }
+  user.join();
+  graph::_GraphResult = graph::result::Ok;
+  const size_t stuck = trail.size();
+  for (int i = 0; i < 20; ++i) {
+    agg::Launch();
+    agg::TAPAD<agg::RadialRule>();
+  }
+  EXPECT_EQ(trail.size(), stuck) << "nothing sticks to a surface that is gone";
+  EXPECT_EQ(graph::GraphResult(), graph::result::Failure);
+  EXPECT_FALSE(graph::headless::WindowOpen());
+  // A window again for the tests after this one.
+  graph::CloseGraph();
+  graph::WindowStop();
+  graph::GraphExitProc();
+  graph::DefaultHooks();
+  graph::FirstCallOfInitGraph = true;
+  graph::InitializeGraph();
+  agg::GRAFIKA();
+  ASSERT_EQ(graph::GraphResult(), 0);
 }
 
 // ---------------------------------------------------------------- check sites

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The walk's benchmark for the Windows build, under Wine, beside the Linux
+# build's in one sitting: aggbench.exe's figures 1 to 3 and ratios, then
+# aggsim.exe against the Linux aggsim on the same run (same seed, same
+# particles), each timed by processor time less that of a one-particle run,
+# which is the start-up.  Needs build-win/ (scripts/build-windows.sh) and
+# build/ (scripts/build.sh), and Wine (scripts/test-windows.sh installs it).
+#
+#   bash scripts/bench-windows.sh [rounds] [particles]
+#
+# AGG_WIN_TOOLS and AGG_LINUX_TOOLS name other folders holding the tools,
+# to set another build's figures beside these.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-3}
+particles=${2:-6000}
+win=${AGG_WIN_TOOLS:-build-win/tools}
+lin=${AGG_LINUX_TOOLS:-build/tools}
+prefix=$(mktemp -d)
+trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+timeout 300 wineboot -i >/dev/null 2>&1
+timeout 60 wineserver -w
+
+echo "Windows build, under Wine:"
+wine "$win/aggbench.exe" --rounds "$rounds" | tr -d '\r'
+echo "Linux build:"
+"$lin/aggbench" --rounds "$rounds"
+
+# Seconds of processor time (user and system) the command takes.
+cpu() { /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{ print $1 + $2 }'; }
+run=(--seed 12345 --rule radial --particles "$particles")
+one=(--seed 12345 --rule radial --particles 1)
+linux=$(echo "$(cpu "$lin/aggsim" "${run[@]}") - $(cpu "$lin/aggsim" "${one[@]}")" | bc -l)
+windows=$(echo "$(cpu wine "$win/aggsim.exe" "${run[@]}") - $(cpu wine "$win/aggsim.exe" "${one[@]}")" | bc -l)
+printf 'aggsim, %s particles: Linux %.2f s, Windows under Wine %.2f s of processor time; Windows speed / Linux speed %.3f\n' \
+  "$particles" "$linux" "$windows" "$(echo "$linux / $windows" | bc -l)"
