@@ -146,7 +146,8 @@ template <class Rule, class Surface>
     graph::BlockReader block;
     if (block.Enter(X, Y)) [[likely]] {
       const int16_t x = X, y = Y;
-      const bool found = AnyNeighbour<Rule>([&](int16_t nx, int16_t ny) { return block.At(nx - x, ny - y); });
+      const bool found = AnyNeighbour<Rule>([&](int16_t nx, int16_t ny)
+                                                __attribute__((always_inline)) { return block.At(nx - x, ny - y); });
       block.Leave();
       return found;
     }

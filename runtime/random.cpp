@@ -92,6 +92,27 @@ inline bool ExactSmall(int32_t n, int32_t& result) {
   return true;
 }
 
+// Random(3), the walk's draw, in double precision.  After a step the
+// states lie below their moduli, so y = 3 (a / M1 + b / M2 + c / M3) is in
+// [0, 9), and Random(3) is the whole part of 3 times the sum's fraction,
+// which is ⌊y⌋ mod 3.  Each quotient's constant and product and each sum
+// are rounded to double: together less than 2^-47 off the exact y.  So when
+// y lies more than 10^-9 from a whole number, ⌊y⌋ is exact and the result
+// is that of the exact-integer path (whose own margins, 3 / D wide, lie
+// inside this one); otherwise that path decides.  No 64-bit arithmetic, which
+// the 32-bit build does in pairs of registers.
+inline bool ThirdOfSum(int32_t& result) {
+  const double y = static_cast<double>(static_cast<int32_t>(RandSeed)) * (3.0 / static_cast<double>(M1)) +
+                   static_cast<double>(static_cast<int32_t>(Seed2)) * (3.0 / static_cast<double>(M2)) +
+                   static_cast<double>(static_cast<int32_t>(Seed3)) * (3.0 / static_cast<double>(M3));
+  const int32_t whole = static_cast<int32_t>(y);
+  const double fraction = y - static_cast<double>(whole);
+  if (fraction < 1e-9 || fraction > 1.0 - 1e-9) [[unlikely]]
+    return false;
+  result = whole % 3;
+  return true;
+}
+
 }  // namespace
 
 void NewSeed() {
@@ -126,6 +147,8 @@ int32_t RandomExtended(int32_t n) {
 int32_t Random(int32_t n) {
   Step();
   int32_t r;
+  if (n == 3 && ThirdOfSum(r)) [[likely]]
+    return r;
   if (n > 0 && n < kExactLimit && ExactSmall(n, r)) return r;
   return RandomExtended(n);
 }
