@@ -27,7 +27,8 @@ std::optional<RunRecord> FindRecord(const std::string& output) {
   while ((at = output.find(kTag, at)) != std::string::npos) {
     if (at == 0 || output[at - 1] == '\n') {
       const size_t end = output.find('\n', at);
-      const std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows console's line end
       RunRecord r;
       int fitted = 0, used = 0;
       if (std::sscanf(line.c_str() + std::strlen(kTag), " %" SCNu32 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %lf %lf %lf %lf %d%n",

@@ -10,7 +10,7 @@ namespace tools {
 
 #ifdef AGG_NO_GIF
 
-const char* const kGifUnavailable = "this build has no GIF encoder";
+const char* const kGifUnavailable = "this build writes no GIF films";
 
 GifFilm::GifFilm(int32_t width, int32_t height, const std::array<Rgb, 256>& palette)
     : width_(width), height_(height), palette_(palette) {}

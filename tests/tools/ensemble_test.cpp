@@ -42,6 +42,7 @@ TEST(Ensemble, OnlyWholeRecordLinesCount) {
   EXPECT_FALSE(tools::FindRecord(line.substr(0, line.size() - 2) + "\n").has_value());  // cut short
   EXPECT_FALSE(tools::FindRecord(line + " extra\n").has_value());
   EXPECT_TRUE(tools::FindRecord(line).has_value());  // no newline at the end
+  EXPECT_TRUE(tools::FindRecord(line + "\r\n").has_value());
 }
 
 TEST(Ensemble, MeanSpreadAndStandardError) {
