@@ -98,7 +98,7 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
                     (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius) || stop != 0;
   if (redraw) {
     progress.Show({stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
-                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now)});
+                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now), film ? film->Frames() : -1});
   }
   if (done && !ended) {
     ended = true;

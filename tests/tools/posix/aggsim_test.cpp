@@ -3,6 +3,8 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -183,6 +185,40 @@ TEST(Film, ALongRunStaysSmall) {
   EXPECT_LT(area, whole / 100);
   // Even the blank surface, stored 300 times, would take more.
   EXPECT_LT(Slurp(gif).size(), 300u * 1000u);
+  std::remove(gif.c_str());
+}
+
+// On a terminal the progress line counts the film's frames as they come.
+TEST(Film, CountedInTheProgressLine) {
+  const std::string gif = Temp("progress.gif");
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(AGGSIM, AGGSIM, "--seed", "3", "--particles", "2500", "--frame-every", "50", "--gif", gif.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(master, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const std::regex line("([0-9]+)/2500 stuck [^\r]*  ([0-9]+) frames");
+  int lines = 0;
+  long last = 0;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it, ++lines) {
+    // Frame k is taken at 50 (k - 1) particles, after the line is drawn.
+    const long stuck = std::stol((*it)[1]), frames = std::stol((*it)[2]);
+    EXPECT_GE(frames, stuck / 50) << (*it)[0];
+    EXPECT_LE(frames, 1 + stuck / 50) << (*it)[0];
+    last = frames;
+  }
+  EXPECT_GT(lines, 1) << out;
+  EXPECT_GT(last, 1) << out;
   std::remove(gif.c_str());
 }
 
