@@ -90,7 +90,7 @@ gif_refused() {
   wine tools/aggsim.exe --gif "Z:$prefix/film.gif" --particles 100000000 >"$prefix/gif.out" 2>"$prefix/gif.err"
   local rc=\$?
   cat "$prefix/gif.err"
-  [ \$rc -eq 2 ] && grep -q -- "--gif: this build writes no GIF films" "$prefix/gif.err" && [ ! -e "$prefix/film.gif" ]
+  [ \$rc -eq 1 ] && grep -q -- "film.gif: this build writes no GIF films" "$prefix/gif.err" && [ ! -e "$prefix/film.gif" ]
 }
 # Ensembles through CreateProcess: the same table one and three at a time.
 ensemble() {
