@@ -248,20 +248,22 @@ void Program() {
 // The surfaces the run will need, tried before it starts so that a screen
 // larger than the memory at hand is named as such.  The window's thread
 // makes a back buffer and a window of 32-bit pixels, the graphics module a
-// byte map beside them, and a PNG wants its rows once more.
+// byte map beside them, a PNG wants its rows once more, and a film keeps
+// three frames of a byte a pixel.
 std::string MemoryFor(int32_t w, int32_t h) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
-  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3};
+  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3,
+                           opt.gif.empty() ? 0 : pixels * 3};
   std::vector<std::unique_ptr<char[]>> held;
   double total = 0;
+  for (size_t b : blocks) total += static_cast<double>(b);
   for (size_t b : blocks) {
-    total += static_cast<double>(b);
     if (b == 0) continue;
     held.emplace_back(new (std::nothrow) char[b]);
     if (!held.back()) {
       char line[160];
       std::snprintf(line, sizeof line, "not enough memory for a %d x %d screen (%.0f MiB of surfaces)", w, h,
-                    static_cast<double>(pixels) * (opt.png.empty() ? 9 : 12) / 1048576.0);
+                    total / 1048576.0);
       return line;
     }
   }
