@@ -184,11 +184,15 @@ void Summary(double seconds) {
 constexpr int kFinalHold = 200;
 
 // What the picture holds once the run ends, read back as the walk reads it.
+// Nothing is allocated under the drawing lock: a heap overflow there would
+// end the program with the window thread waiting for the lock.
 template <class Rule>
 void CountPicture() {
-  std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
-  const int32_t w = graph::GraphRunning ? graph::BackBuffer.Width : 0;
-  const int32_t h = graph::GraphRunning ? graph::BackBuffer.Height : 0;
+  int32_t w = 0, h = 0;
+  {
+    std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+    if (graph::GraphRunning) w = graph::BackBuffer.Width, h = graph::BackBuffer.Height;
+  }
   picture = tools::CountPicture(w, h, {agg::CentreX, agg::CentreY}, stuckAt, [](int32_t x, int32_t y) {
     return Rule::Holds(graph::GetPixel(static_cast<int16_t>(x), static_cast<int16_t>(y)));
   });

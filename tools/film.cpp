@@ -1,5 +1,7 @@
 #include "tools/film.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <unordered_map>
 
@@ -8,20 +10,38 @@
 
 namespace tools {
 
-bool SnapSurface(std::vector<uint8_t>& indices, int32_t& width, int32_t& height, std::array<Rgb, 256>& palette) {
+namespace {
+
+// What the lock guards, copied out so that nothing is allocated under it.
+bool SurfaceShape(int32_t& width, int32_t& height, std::array<graph::RGBRec, 256>& pal, size_t& entries) {
   std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
   if (!graph::GraphRunning || graph::Pal.empty()) return false;
   width = graph::BackBuffer.Width;
   height = graph::BackBuffer.Height;
+  entries = std::min<size_t>(graph::Pal.size(), 256);
+  std::copy_n(graph::Pal.begin(), entries, pal.begin());
+  return true;
+}
+
+}  // namespace
+
+// A heap overflow under the drawing lock would end the program with the
+// window thread waiting for the lock: the memory is made before it is taken.
+bool SnapSurface(std::vector<uint8_t>& indices, int32_t& width, int32_t& height, std::array<Rgb, 256>& palette) {
+  std::array<graph::RGBRec, 256> pal{};
+  size_t entries = 0;
+  if (!SurfaceShape(width, height, pal, entries)) return false;
   palette = {};
   std::unordered_map<uint32_t, uint8_t> entry;
-  for (size_t i = 0; i < graph::Pal.size() && i < 256; ++i) {
-    const uint32_t pixel = graph::RGBToPixel(graph::EntryToRGB(graph::Pal[i]));
+  for (size_t i = 0; i < entries; ++i) {
+    const uint32_t pixel = graph::RGBToPixel(graph::EntryToRGB(pal[i]));
     palette[i] = {static_cast<uint8_t>(pixel >> 16), static_cast<uint8_t>(pixel >> 8), static_cast<uint8_t>(pixel)};
     entry.emplace(pixel, static_cast<uint8_t>(i));  // the lowest of equal entries stays
   }
   const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height);
   indices.resize(n);
+  std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+  if (!graph::GraphRunning || graph::BackBuffer.Width != width || graph::BackBuffer.Height != height) return false;
   // Most of the surface is one background colour: remember the last answer.
   uint32_t last = 0xFFFFFFFFu;
   uint8_t lastEntry = 0;
@@ -35,12 +55,11 @@ bool SnapSurface(std::vector<uint8_t>& indices, int32_t& width, int32_t& height,
         lastEntry = it->second;
       } else {
         int best = 1 << 30;
-        for (size_t e = 0; e < entry.size(); ++e) {
+        for (size_t e = 0; e < entries; ++e) {
           const int d = std::abs(int(pixel >> 16 & 0xFF) - palette[e].r) + std::abs(int(pixel >> 8 & 0xFF) - palette[e].g) +
                         std::abs(int(pixel & 0xFF) - palette[e].b);
           if (d < best) best = d, lastEntry = static_cast<uint8_t>(e);
         }
-        entry.emplace(pixel, lastEntry);
       }
       last = pixel;
     }

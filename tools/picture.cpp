@@ -1,6 +1,7 @@
 #include "tools/picture.h"
 
 #include <cstdio>
+#include <unordered_map>
 
 namespace tools {
 
@@ -12,12 +13,14 @@ PictureCount CountPicture(int32_t width, int32_t height, Point seed, const std::
     return p.x >= 0 && p.y >= 0 && p.x < width && p.y < height;
   };
   const auto index = [&](Point p) {
-    return static_cast<size_t>(p.y) * static_cast<size_t>(width) + static_cast<size_t>(p.x);
+    return static_cast<uint64_t>(p.y) * static_cast<uint64_t>(width) + static_cast<uint64_t>(p.x);
   };
-  // Who drew each pixel first: 0 nobody, 1 the seed, 2 a particle.
-  std::vector<uint8_t> drawn(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  // The pixels drawn so far, by the seed or a particle: as many as the
+  // particles, however large the surface.
+  std::unordered_map<uint64_t, bool> drawn;
+  drawn.reserve(stuck.size() + 1);
   if (on(seed)) {
-    drawn[index(seed)] = 1;
+    drawn[index(seed)] = true;
     if (holds(seed.x, seed.y)) c.points.push_back(seed);
   }
   for (const Point& p : stuck) {
@@ -25,12 +28,10 @@ PictureCount CountPicture(int32_t width, int32_t height, Point seed, const std::
       ++c.offSurface;
       continue;
     }
-    uint8_t& d = drawn[index(p)];
-    if (d) {
+    if (!drawn.emplace(index(p), true).second) {
       ++c.onTaken;
       continue;
     }
-    d = 2;
     if (holds(p.x, p.y)) {
       ++c.inPicture;
       c.points.push_back(p);
