@@ -21,8 +21,8 @@ if(WIN32)
 else()
   install(TARGETS ${agg_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The README shows this picture by a relative link.
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/aggregate.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # The README shows this film by a relative link.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/growth.gif DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   install(FILES
     ${PROJECT_SOURCE_DIR}/docs/man/aggwhite.1
     ${PROJECT_SOURCE_DIR}/docs/man/aggradial.1

@@ -3,6 +3,6 @@
 # programs get the X11 window and the terminal console.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libx11-dev libxext-dev
+bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_DESKTOP_BACKEND=x11 >/dev/null
 cmake --build build -j"$(nproc)"

@@ -87,6 +87,24 @@ traces() {
 }
 export -f trace traces
 step stored_traces 600 traces
+# --gif is refused at the start, before any run, with a one-line reason.
+gif_refused() {
+  wine tools/aggsim.exe --gif "Z:$prefix/film.gif" --particles 100000000 >"$prefix/gif.out" 2>"$prefix/gif.err"
+  local rc=\$?
+  cat "$prefix/gif.err"
+  [ \$rc -eq 1 ] && grep -q -- "film.gif: this build writes no GIF films" "$prefix/gif.err" && [ ! -e "$prefix/film.gif" ]
+}
+# Ensembles through CreateProcess: the same table one and three at a time.
+ensemble() {
+  local args="--rule radial --seed 41 --particles 300 --runs 4"
+  wine tools/aggsim.exe \$args --jobs 1 --csv "Z:$prefix/j1.csv" >"$prefix/j1.out" &&
+    wine tools/aggsim.exe \$args --jobs 3 --csv "Z:$prefix/j3.csv" >"$prefix/j3.out" &&
+    cmp "$prefix/j1.out" "$prefix/j3.out" && cmp "$prefix/j1.csv" "$prefix/j3.csv" &&
+    [ "\$(grep -c '^run [1-4]: seed 4[1-4], stuck 300,' "$prefix/j1.out")" -eq 4 ] && grep -q "^4 runs: D mean" "$prefix/j1.out"
+}
+export -f gif_refused ensemble
+step gif_refused 120 gif_refused
+step ensemble 300 ensemble
 if [ -n "$linux_aggsim" ]; then
   linux_trace() {
     "$linux_aggsim" --seed 12345 --rule radial --particles 3000 --trace "$prefix/linux.csv" >/dev/null &&

@@ -4,12 +4,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <iterator>
 #include <vector>
 
 #include "aggregation/program.h"
@@ -17,9 +23,13 @@
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
 #include "tools/aggsim_args.h"
+#include "tools/ensemble.h"
+#include "tools/film.h"
 #include "tools/image.h"
 #include "tools/outfile.h"
+#include "tools/picture.h"
 #include "tools/progress.h"
+#include "tools/spawn.h"
 #include "tools/stats.h"
 #include "tools/stop.h"
 
@@ -33,7 +43,10 @@ uint64_t stuck = 0;
 bool ended = false;
 int stoppedBy = 0;  // the signal that ended the run, if one did
 std::string traceText;
-std::vector<tools::Point> cluster;
+std::vector<tools::Point> stuckAt;
+std::unique_ptr<tools::Film> film;
+tools::PictureCount picture;
+tools::AggregateStats figures;
 Clock::time_point started;
 tools::Progress progress;
 tools::TimeLeft timeLeft;
@@ -76,7 +89,8 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
     const int n = std::snprintf(line, sizeof line, "%d,%d,%u\n", x, y, colour);
     traceText.append(line, static_cast<size_t>(n));
   }
-  if (opt.stats) cluster.push_back({x, y});
+  stuckAt.push_back({x, y});
+  if (film) film->Stuck(stuck);
   const bool redraw = progress.Due();
   const double now = redraw || opt.seconds > 0 ? Elapsed() : 0;
   const int stop = tools::StopRequested();
@@ -84,7 +98,7 @@ void CountStuck(int16_t x, int16_t y, uint16_t colour) {
                     (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius) || stop != 0;
   if (redraw) {
     progress.Show({stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
-                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now)});
+                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now), film ? film->Frames() : -1});
   }
   if (done && !ended) {
     ended = true;
@@ -99,10 +113,18 @@ void WriteOutputs() {
   // From here a stop request has nothing left to stop gently: it ends the
   // process, and no temporary stays.
   tools::StopAtOnceFromNow();
-  tools::OutputFile png, trace;
+  tools::OutputFile png, trace, gif, profile;
   std::string err;
   if (!opt.png.empty()) err = png.Open(opt.png);
   if (err.empty() && !opt.trace.empty()) err = trace.Open(opt.trace);
+  if (err.empty() && !opt.gif.empty()) err = gif.Open(opt.gif);
+  if (err.empty() && !opt.profile.empty()) err = profile.Open(opt.profile);
+  if (err.empty() && film) {
+    const std::string bytes = film->Finish(stuck);
+    err = bytes.empty() ? "cannot write " + opt.gif + ": " + film->Error() : gif.Write(bytes);
+  }
+  if (err.empty() && !opt.profile.empty())
+    err = profile.Write(tools::ProfileText(tools::Profile(picture.points, {agg::CentreX, agg::CentreY}, figures)));
   if (err.empty() && !opt.png.empty()) {
     std::string bytes;
     {
@@ -120,9 +142,13 @@ void WriteOutputs() {
   if (err.empty() && !opt.trace.empty()) err = trace.Write(traceText);
   if (err.empty() && !opt.png.empty()) err = png.Commit();
   if (err.empty() && !opt.trace.empty()) err = trace.Commit();
+  if (err.empty() && !opt.gif.empty()) err = gif.Commit();
+  if (err.empty() && !opt.profile.empty()) err = profile.Commit();
   if (!err.empty()) {
     png.Abandon();
     trace.Abandon();
+    gif.Abandon();
+    profile.Abandon();
     std::fprintf(stderr, "aggsim: %s\n", err.c_str());
     sys::Halt(1);
   }
@@ -130,7 +156,7 @@ void WriteOutputs() {
 
 // The summary goes to standard output unless an output file does.
 std::FILE* SummarySink() {
-  for (const std::string* path : {&opt.png, &opt.trace})
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile})
     if (!path->empty() && tools::SameOutput(*path, "-")) return stderr;
   return stdout;
 }
@@ -138,15 +164,39 @@ std::FILE* SummarySink() {
 void Summary(double seconds) {
   const double rate = seconds > 0 ? static_cast<double>(agg::Steps) / seconds : 0.0;
   std::FILE* out = SummarySink();
-  std::fprintf(out, "stuck %llu, launched %llu, R %.1f, %.3f s, %.0f steps/s\n",
-               static_cast<unsigned long long>(stuck), static_cast<unsigned long long>(agg::Launched),
-               static_cast<double>(agg::R), seconds, rate);
-  if (opt.stats) std::fprintf(out, "%s\n", tools::Describe(tools::Measure(cluster)).c_str());
+  std::fprintf(out, "%s; launched %llu, R %.1f, %.3f s, %.0f steps/s\n", tools::DescribeCount(picture).c_str(),
+               static_cast<unsigned long long>(agg::Launched), static_cast<double>(agg::R), seconds, rate);
+  if (opt.stats) std::fprintf(out, "%s\n", tools::Describe(figures).c_str());
+  if (opt.record) {
+    const tools::RunRecord r{opt.seed, stuck, picture.inPicture, agg::Launched, static_cast<double>(agg::R),
+                             figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3};
+    std::fprintf(out, "%s\n", tools::RecordLine(r).c_str());
+  }
   if (std::fflush(out) != 0 || std::ferror(out)) {
     const int err = errno;
     std::fprintf(stderr, "aggsim: cannot write the summary: %s\n", std::strerror(err));
     sys::Halt(1);
   }
+}
+
+// The film's last frame, the finished picture, stays two seconds before it
+// loops.
+constexpr int kFinalHold = 200;
+
+// What the picture holds once the run ends, read back as the walk reads it.
+// Nothing is allocated under the drawing lock: a heap overflow there would
+// end the program with the window thread waiting for the lock.
+template <class Rule>
+void CountPicture() {
+  int32_t w = 0, h = 0;
+  {
+    std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+    if (graph::GraphRunning) w = graph::BackBuffer.Width, h = graph::BackBuffer.Height;
+  }
+  picture = tools::CountPicture(w, h, {agg::CentreX, agg::CentreY}, stuckAt, [](int32_t x, int32_t y) {
+    return Rule::Holds(graph::GetPixel(static_cast<int16_t>(x), static_cast<int16_t>(y)));
+  });
+  figures = tools::Measure(picture.points, {agg::CentreX, agg::CentreY});
 }
 
 // Part of the main program (Program below), as the programs' own steps are.
@@ -169,12 +219,17 @@ template <class Rule>
   }
   if (opt.startRadiusSet) agg::R = static_cast<sys::Extended>(opt.startRadius);
   agg::OnStuck = CountStuck;
-  if (opt.stats) cluster.push_back({agg::CentreX, agg::CentreY});
-  progress.Start();
+  if (!opt.gif.empty()) {
+    film = std::make_unique<tools::Film>(opt.frameEvery, static_cast<int>(std::lround(100 / opt.fps)), kFinalHold);
+    film->Stuck(0);
+  }
+  // The runs of an ensemble leave the terminal to the ensemble's lines.
+  if (!opt.record) progress.Start();
   started = Clock::now();
   agg::Grow<Rule>();
   const double seconds = Elapsed();
   progress.Clear();
+  CountPicture<Rule>();
   WriteOutputs();
   agg::Finish();
   Summary(seconds);
@@ -197,24 +252,100 @@ void Program() {
 // The surfaces the run will need, tried before it starts so that a screen
 // larger than the memory at hand is named as such.  The window's thread
 // makes a back buffer and a window of 32-bit pixels, the graphics module a
-// byte map beside them, and a PNG wants its rows once more.
+// byte map beside them, a PNG wants its rows once more, and a film keeps
+// three frames of a byte a pixel.
 std::string MemoryFor(int32_t w, int32_t h) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
-  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3};
+  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3,
+                           opt.gif.empty() ? 0 : pixels * 3};
   std::vector<std::unique_ptr<char[]>> held;
   double total = 0;
+  for (size_t b : blocks) total += static_cast<double>(b);
   for (size_t b : blocks) {
-    total += static_cast<double>(b);
     if (b == 0) continue;
     held.emplace_back(new (std::nothrow) char[b]);
     if (!held.back()) {
       char line[160];
       std::snprintf(line, sizeof line, "not enough memory for a %d x %d screen (%.0f MiB of surfaces)", w, h,
-                    static_cast<double>(pixels) * (opt.png.empty() ? 9 : 12) / 1048576.0);
+                    total / 1048576.0);
       return line;
     }
   }
   return {};
+}
+
+// The arguments of one run of an ensemble: the user's own, less the
+// ensemble's and the seed, and the outputs only for the last run.
+std::vector<std::string> RunArguments(int argc, char** argv, uint32_t seed, bool last) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--stats" || a == "--record") continue;
+    const bool drop = a == "--runs" || a == "--jobs" || a == "--csv" || a == "--seed" ||
+                      (!last && (a == "--png" || a == "--trace" || a == "--gif" || a == "--profile"));
+    if (!drop) args.insert(args.end(), {argv[i], argv[i + 1]});
+    ++i;
+  }
+  args.insert(args.end(), {"--seed", std::to_string(seed), "--record"});
+  return args;
+}
+
+// --runs: each run a process of its own, J at a time; their lines in the
+// order of their seeds whatever order they end in.
+int RunEnsemble(int argc, char** argv) {
+  const std::string self = tools::SelfPath();
+  if (self.empty()) Fail("cannot find this program's file to start the runs");
+  const uint32_t first = opt.seeded ? opt.seed
+                                    : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  const uint32_t jobs = opt.jobs ? opt.jobs : std::max(1u, std::thread::hardware_concurrency());
+  struct Running {
+    uint32_t number, seed;
+    tools::Child child;
+  };
+  std::deque<Running> running;
+  std::vector<tools::RunRecord> records;
+  std::string failure;
+  for (uint32_t next = 0; !running.empty() || (next < opt.runs && failure.empty());) {
+    // A stop request reaches the runs too (they share the terminal); no
+    // new one starts.
+    if (failure.empty() && tools::StopRequested()) failure = "interrupted";
+    while (failure.empty() && next < opt.runs && running.size() < jobs) {
+      const uint32_t seed = first + next;  // consecutive, wrapping round
+      Running r{next + 1, seed, {}};
+      if (!tools::StartChild(self, RunArguments(argc, argv, seed, next + 1 == opt.runs), r.child, failure)) break;
+      running.push_back(r);
+      ++next;
+    }
+    if (running.empty()) break;
+    Running r = running.front();
+    running.pop_front();
+    std::string output;
+    const int code = tools::WaitChild(r.child, output);
+    const std::optional<tools::RunRecord> record = tools::FindRecord(output);
+    if (!failure.empty()) continue;
+    if (code != 0 || !record) {
+      failure = "run " + std::to_string(r.number) + " (seed " + std::to_string(r.seed) + ") failed" +
+                (code != 0 ? " with exit code " + std::to_string(code) : " to report its figures");
+      continue;
+    }
+    records.push_back(*record);
+    std::printf("%s\n", tools::DescribeRun(static_cast<int>(r.number), *record).c_str());
+    std::fflush(stdout);
+  }
+  if (const int stop = tools::StopRequested()) {
+    std::fprintf(stderr, "aggsim: interrupted after %zu of %u runs\n", records.size(), opt.runs);
+    return 128 + stop;
+  }
+  if (!failure.empty()) Fail(failure);
+  std::printf("%s\n", tools::DescribeEnsemble(records).c_str());
+  if (!opt.csv.empty()) {
+    std::string table = tools::CsvHeader();
+    for (const tools::RunRecord& r : records) table += tools::CsvRow(r);
+    const std::string err = tools::WriteOutput(opt.csv, table);
+    if (!err.empty()) Fail(err);
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail("cannot write the runs' lines");
+  return 0;
 }
 
 }  // namespace
@@ -227,17 +358,29 @@ int main(int argc, char** argv) {
     std::printf("%s\n", tools::kAggsimUsage);
     return 0;
   }
-  if (!opt.png.empty() && !opt.trace.empty() && tools::SameOutput(opt.png, opt.trace))
-    Usage("--png and --trace name the same file");
+  {
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--png", &opt.png}, {"--trace", &opt.trace}, {"--gif", &opt.gif}, {"--profile", &opt.profile}, {"--csv", &opt.csv}};
+    for (size_t i = 0; i < std::size(outputs); ++i)
+      for (size_t j = i + 1; j < std::size(outputs); ++j)
+        if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
+            tools::SameOutput(*outputs[i].second, *outputs[j].second))
+          Usage(std::string(outputs[i].first) + " and " + outputs[j].first + " name the same file");
+  }
   // Everything that can be known before the run is checked before it.
   if (!opt.png.empty()) {
     const std::string why = tools::ImageSupport(tools::ImageFormat::Png);
     if (!why.empty()) Fail("cannot write " + opt.png + ": " + why);
   }
-  for (const std::string* path : {&opt.png, &opt.trace}) {
+  if (!opt.gif.empty() && tools::kGifUnavailable) Fail("cannot write " + opt.gif + ": " + tools::kGifUnavailable);
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.csv}) {
     if (path->empty()) continue;
     const std::string err = tools::CheckOutput(*path);
     if (!err.empty()) Fail(err);
+  }
+  if (opt.runs > 0) {
+    tools::CatchStopRequests();
+    return RunEnsemble(argc, argv);
   }
   const std::string memory = MemoryFor(opt.screenW, opt.screenH);
   if (!memory.empty()) Fail(memory);

@@ -8,6 +8,8 @@ namespace tools {
 const char* const kAggsimUsage =
     "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--seconds S] [--radius R]\n"
     "              [--screen WxH] [--png FILE] [--trace FILE] [--stats] [--start-radius R]\n"
+    "              [--gif FILE] [--frame-every N] [--fps F] [--profile FILE]\n"
+    "              [--runs N] [--jobs J] [--csv FILE]\n"
     "       FILE - is standard output";
 
 namespace {
@@ -20,7 +22,8 @@ bool ParseNumber(std::string_view s, T& out) {
 
 bool TakesValue(std::string_view a) {
   for (std::string_view o : {"--rule", "--seed", "--particles", "--seconds", "--radius", "--screen", "--png",
-                             "--trace", "--start-radius"})
+                             "--trace", "--start-radius", "--gif", "--frame-every", "--fps", "--profile", "--runs",
+                             "--jobs", "--csv"})
     if (a == o) return true;
   return false;
 }
@@ -48,9 +51,18 @@ std::string Check(AggsimOptions& opt, std::string_view a, std::string_view v) {
         !ParseNumber(v.substr(x + 1), opt.screenH) || opt.screenW < 1 || opt.screenH < 50 || opt.screenW > 16384 ||
         opt.screenH > 16384)
       return bad;
-  } else if (a == "--png" || a == "--trace") {
+  } else if (a == "--png" || a == "--trace" || a == "--gif" || a == "--profile" || a == "--csv") {
     if (v.empty()) return "an empty file name for " + std::string(a);
-    (a == "--png" ? opt.png : opt.trace) = v;
+    (a == "--png" ? opt.png : a == "--trace" ? opt.trace : a == "--gif" ? opt.gif : a == "--profile" ? opt.profile : opt.csv) = v;
+  } else if (a == "--frame-every") {
+    if (!ParseNumber(v, opt.frameEvery) || opt.frameEvery == 0) return bad;
+  } else if (a == "--fps") {
+    // A GIF times its frames in hundredths of a second.
+    if (!ParseNumber(v, opt.fps) || !(opt.fps >= 0.01) || opt.fps > 100) return bad;
+  } else if (a == "--runs") {
+    if (!ParseNumber(v, opt.runs) || opt.runs == 0 || opt.runs > 1000000) return bad;
+  } else if (a == "--jobs") {
+    if (!ParseNumber(v, opt.jobs) || opt.jobs == 0 || opt.jobs > 1024) return bad;
   } else if (a == "--start-radius") {
     if (!ParseNumber(v, opt.startRadius) || !(opt.startRadius >= 0) || opt.startRadius > 1e9) return bad;
     opt.startRadiusSet = true;
@@ -69,8 +81,8 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
       opt.help = true;
       return r;
     }
-    if (a == "--stats") {
-      opt.stats = true;
+    if (a == "--stats" || a == "--record") {
+      (a == "--stats" ? opt.stats : opt.record) = true;
       continue;
     }
     if (!TakesValue(a)) {
@@ -88,6 +100,10 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   // A time or a radius to reach ends the run by itself; a count then
   // applies only when one is given too.
   if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
+  if (opt.runs == 0 && (opt.jobs || !opt.csv.empty())) r.error = "--jobs and --csv go with --runs";
+  // A run of an ensemble hands its figures back on its standard output.
+  if (opt.runs > 0 && (opt.png == "-" || opt.trace == "-" || opt.gif == "-" || opt.profile == "-"))
+    r.error = "with --runs only --csv can go to standard output";
   return r;
 }
 

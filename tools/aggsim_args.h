@@ -24,6 +24,12 @@ struct AggsimOptions {
   double radius = 0;   // 0: no radius limit
   bool stats = false;
   bool help = false;
+  std::string gif, profile, csv;  // "" when not asked for
+  uint64_t frameEvery = 10;       // a hundred frames for the default run
+  double fps = 25;
+  uint32_t runs = 0;     // 0: one run in this process
+  uint32_t jobs = 0;     // 0: one per processor
+  bool record = false;   // a run of an ensemble: its record line, no progress
 };
 
 struct AggsimArgs {

@@ -28,7 +28,7 @@ std::string ProgressLine(const ProgressFigures& f, int columns) {
   char buf[96];
   // In the order they show; dropped from the least important (the bar)
   // to the most (the count).
-  enum { Bar, Count, Radius, Speed, Left, N };
+  enum { Bar, Count, Radius, Speed, Frames, Left, N };
   std::string field[N];
   if (f.target > 0) {
     constexpr int kWidth = 24;
@@ -43,6 +43,7 @@ std::string ProgressLine(const ProgressFigures& f, int columns) {
   field[Radius] = buf;
   std::snprintf(buf, sizeof buf, "%.1fM steps/s", f.stepsPerSecond / 1e6);
   field[Speed] = buf;
+  if (f.frames >= 0) field[Frames] = std::to_string(f.frames) + " frames";
   if (f.secondsLeft >= 0) {
     const double s = std::ceil(f.secondsLeft);
     if (s < 100) std::snprintf(buf, sizeof buf, "%.0f s left", s);
@@ -50,7 +51,7 @@ std::string ProgressLine(const ProgressFigures& f, int columns) {
     else std::snprintf(buf, sizeof buf, "%.0f h %02.0f min left", std::floor(s / 3600), std::floor(std::fmod(s, 3600) / 60));
     field[Left] = buf;
   }
-  const int importance[N] = {Count, Left, Radius, Speed, Bar};
+  const int importance[N] = {Count, Left, Radius, Frames, Speed, Bar};
   bool keep[N] = {};
   const size_t room = columns > 0 ? static_cast<size_t>(columns - 1) : SIZE_MAX;  // the last column would wrap
   auto join = [&] {

@@ -34,6 +34,7 @@ struct ProgressFigures {
   double radius = 0;
   double stepsPerSecond = 0;
   double secondsLeft = -1;  // negative: unknown
+  int frames = -1;          // a film's frames so far; negative: no film
 };
 
 // The line for the figures in at most `columns` columns (0: no limit).

@@ -30,7 +30,7 @@ bin/aggradial
 bin/aggsim
 bin/aggwhite
 share/doc/aggregation/README.md
-share/doc/aggregation/docs/aggregate.png
+share/doc/aggregation/docs/growth.gif
 share/man/man1/aggbench.1
 share/man/man1/aggorder.1
 share/man/man1/aggradial.1

@@ -1,0 +1,364 @@
+// The runner's films, picture counts, ensembles and profiles, run whole as
+// a user runs them and read back with the libraries' own decoders.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string out;
+};
+
+// Runs aggsim with args, standard output captured, standard error shown.
+Result Aggsim(const std::string& args) {
+  Result r;
+  const std::string cmd = std::string(AGGSIM) + " " + args;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Temp(const std::string& name) { return testing::TempDir() + "aggsim." + std::to_string(getpid()) + "." + name; }
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::vector<uint32_t> ReadPng(const std::string& path, int& w, int& h) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<uint32_t> rgb;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> bytes(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr)) {
+    w = static_cast<int>(image.width), h = static_cast<int>(image.height);
+    for (size_t i = 0; i + 2 < bytes.size(); i += 3) rgb.push_back(bytes[i] << 16 | bytes[i + 1] << 8 | bytes[i + 2]);
+  }
+  png_image_free(&image);
+  return rgb;
+}
+
+struct Gif {
+  GifFileType* gif = nullptr;
+  explicit Gif(const std::string& path) {
+    int err = 0;
+    gif = DGifOpenFileName(path.c_str(), &err);
+    if (gif && DGifSlurp(gif) != GIF_OK) {
+      DGifCloseFile(gif, nullptr);
+      gif = nullptr;
+    }
+  }
+  ~Gif() {
+    if (gif) DGifCloseFile(gif, nullptr);
+  }
+  // The palette indices after frames 0 to last, each drawn over the last.
+  std::vector<uint8_t> Compose(int last) const {
+    std::vector<uint8_t> c(static_cast<size_t>(gif->SWidth * gif->SHeight), 0);
+    for (int i = 0; i <= last; ++i) {
+      const GifImageDesc& d = gif->SavedImages[i].ImageDesc;
+      for (int y = 0; y < d.Height; ++y)
+        for (int x = 0; x < d.Width; ++x)
+          c[static_cast<size_t>((d.Top + y) * gif->SWidth + d.Left + x)] = gif->SavedImages[i].RasterBits[y * d.Width + x];
+    }
+    return c;
+  }
+  uint32_t Colour(uint8_t index) const {
+    const GifColorType& c = gif->SColorMap->Colors[index];
+    return static_cast<uint32_t>(c.Red << 16 | c.Green << 8 | c.Blue);
+  }
+  bool Loops() const {
+    const SavedImage& first = gif->SavedImages[0];
+    for (int i = 0; i + 1 < first.ExtensionBlockCount; ++i) {
+      const ExtensionBlock& e = first.ExtensionBlocks[i];
+      if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 && !std::memcmp(e.Bytes, "NETSCAPE2.0", 11))
+        return first.ExtensionBlocks[i + 1].ByteCount == 3 && first.ExtensionBlocks[i + 1].Bytes[0] == 1 &&
+               first.ExtensionBlocks[i + 1].Bytes[1] == 0 && first.ExtensionBlocks[i + 1].Bytes[2] == 0;
+    }
+    return false;
+  }
+};
+
+struct Stuck {
+  int x, y;
+};
+std::vector<Stuck> ReadTrace(const std::string& path) {
+  std::vector<Stuck> t;
+  std::ifstream in(path);
+  int x, y, c;
+  char comma;
+  while (in >> x >> comma >> y >> comma >> c) t.push_back({x, y});
+  return t;
+}
+
+// The film of a small run: the seed, a frame every N particles, the final
+// picture last and equal to the PNG; each frame's rectangle holds exactly
+// what the particles since the frame before drew.
+TEST(Film, FramesFollowTheRunAndEndOnThePicture) {
+  const std::string gif = Temp("film.gif"), png = Temp("film.png"), trace = Temp("film.csv");
+  for (const int particles : {95, 100}) {
+    SCOPED_TRACE(particles);
+    const Result r = Aggsim("--rule order --seed 3 --particles " + std::to_string(particles) +
+                            " --frame-every 10 --fps 20 --gif " + gif + " --png " + png + " --trace " + trace);
+    ASSERT_EQ(r.code, 0) << r.out;
+    const Gif g(gif);
+    ASSERT_NE(g.gif, nullptr);
+    const int frames = 1 + particles / 10 + (particles % 10 ? 1 : 0);
+    ASSERT_EQ(g.gif->ImageCount, frames);
+    EXPECT_TRUE(g.Loops());
+    GraphicsControlBlock gcb;
+    ASSERT_EQ(DGifSavedExtensionToGCB(g.gif, 1, &gcb), GIF_OK);
+    EXPECT_EQ(gcb.DelayTime, 5);  // 20 frames a second
+    ASSERT_EQ(DGifSavedExtensionToGCB(g.gif, frames - 1, &gcb), GIF_OK);
+    EXPECT_GE(gcb.DelayTime, 100);  // the picture held before the loop
+
+    int w = 0, h = 0;
+    const std::vector<uint32_t> picture = ReadPng(png, w, h);
+    ASSERT_EQ(w, g.gif->SWidth);
+    ASSERT_EQ(h, g.gif->SHeight);
+    const std::vector<uint8_t> last = g.Compose(frames - 1);
+    size_t differ = 0;
+    for (size_t i = 0; i < picture.size(); ++i) differ += g.Colour(last[i]) != picture[i];
+    EXPECT_EQ(differ, 0u) << "pixels of the last frame unlike the PNG";
+
+    // The first frame: the whole surface with the seed alone on it.
+    const GifImageDesc& first = g.gif->SavedImages[0].ImageDesc;
+    EXPECT_EQ(first.Width * first.Height, w * h);
+    std::vector<uint8_t> before = g.Compose(0);
+    EXPECT_EQ(std::count_if(before.begin(), before.end(), [](uint8_t v) { return v != 0; }), 1);
+    const std::vector<Stuck> t = ReadTrace(trace);
+    ASSERT_EQ(t.size(), static_cast<size_t>(particles));
+    for (int f = 1; f < frames; ++f) {
+      const std::vector<uint8_t> now = g.Compose(f);
+      std::set<std::pair<int, int>> drawn;
+      for (int k = (f - 1) * 10; k < std::min(f * 10, particles); ++k) drawn.insert({t[k].x, t[k].y});
+      const GifImageDesc& d = g.gif->SavedImages[f].ImageDesc;
+      EXPECT_LE(d.Width * d.Height, 120 * 120) << "frame " << f;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          if (now[y * w + x] != before[y * w + x]) {
+            EXPECT_TRUE(drawn.count({x, y})) << x << "," << y << " frame " << f;
+          }
+      before = now;
+    }
+  }
+  std::remove(gif.c_str()), std::remove(png.c_str()), std::remove(trace.c_str());
+}
+
+// A longer run filmed: only changed rectangles make it far smaller than
+// its frames stored whole.
+TEST(Film, ALongRunStaysSmall) {
+  const std::string gif = Temp("long.gif");
+  const Result r = Aggsim("--rule radial --seed 5 --particles 1500 --frame-every 5 --gif " + gif);
+  ASSERT_EQ(r.code, 0);
+  const Gif g(gif);
+  ASSERT_NE(g.gif, nullptr);
+  ASSERT_EQ(g.gif->ImageCount, 301);
+  long area = 0;
+  for (int f = 1; f < g.gif->ImageCount; ++f)
+    area += long(g.gif->SavedImages[f].ImageDesc.Width) * g.gif->SavedImages[f].ImageDesc.Height;
+  const long whole = long(g.gif->SWidth) * g.gif->SHeight * (g.gif->ImageCount - 1);
+  EXPECT_LT(area, whole / 100);
+  // Even the blank surface, stored 300 times, would take more.
+  EXPECT_LT(Slurp(gif).size(), 300u * 1000u);
+  std::remove(gif.c_str());
+}
+
+// On a terminal the progress line counts the film's frames as they come.
+TEST(Film, CountedInTheProgressLine) {
+  const std::string gif = Temp("progress.gif");
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(AGGSIM, AGGSIM, "--seed", "3", "--particles", "2500", "--frame-every", "50", "--gif", gif.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(master, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  const std::regex line("([0-9]+)/2500 stuck [^\r]*  ([0-9]+) frames");
+  int lines = 0;
+  long last = 0;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it, ++lines) {
+    // Frame k is taken at 50 (k - 1) particles, after the line is drawn.
+    const long stuck = std::stol((*it)[1]), frames = std::stol((*it)[2]);
+    EXPECT_GE(frames, stuck / 50) << (*it)[0];
+    EXPECT_LE(frames, 1 + stuck / 50) << (*it)[0];
+    last = frames;
+  }
+  EXPECT_GT(lines, 1) << out;
+  EXPECT_GT(last, 1) << out;
+  std::remove(gif.c_str());
+}
+
+struct Counts {
+  long stuck = -1, picture = -1, off = -1, invisible = -1, taken = -1;
+};
+Counts ParseCounts(const std::string& out) {
+  Counts c;
+  std::smatch m;
+  const std::regex re(
+      "stuck ([0-9]+), in the picture ([0-9]+), off the surface ([0-9]+), invisible ([0-9]+), on a pixel already "
+      "taken ([0-9]+);");
+  if (std::regex_search(out, m, re))
+    c = {std::stol(m[1]), std::stol(m[2]), std::stol(m[3]), std::stol(m[4]), std::stol(m[5])};
+  return c;
+}
+
+// An order run on a surface whose bottom row holds the seed: particles
+// stick below the edge, where nothing is drawn, and the 2281st to 2370th
+// get colours that are black.  The picture count is what the PNG shows; the
+// others are named beside it.
+TEST(PictureCounts, OffTheSurfaceAndInTheBlackBand) {
+  const std::string png = Temp("band.png"), trace = Temp("band.csv");
+  const Result r = Aggsim("--rule order --seed 1 --screen 1024x434 --particles 2400 --stats --png " + png +
+                          " --trace " + trace);
+  ASSERT_EQ(r.code, 0) << r.out;
+  const Counts c = ParseCounts(r.out);
+  ASSERT_EQ(c.stuck, 2400) << r.out;
+  EXPECT_GT(c.off, 0) << r.out;
+  EXPECT_GT(c.invisible, 0) << r.out;
+  EXPECT_EQ(c.stuck, c.picture + c.off + c.invisible + c.taken);
+  int w = 0, h = 0;
+  const std::vector<uint32_t> picture = ReadPng(png, w, h);
+  ASSERT_EQ(h, 385);
+  // In this palette black is background and every other colour holds.
+  const long shown = std::count_if(picture.begin(), picture.end(), [](uint32_t p) { return p != 0; });
+  EXPECT_EQ(shown, c.picture + 1) << "the seed and the particles in the picture";
+  long off = 0;
+  for (const Stuck& s : ReadTrace(trace)) off += s.x < 0 || s.y < 0 || s.x >= w || s.y >= h;
+  EXPECT_EQ(off, c.off);
+  // The statistics measure the picture, the seed included.
+  EXPECT_NE(r.out.find("aggregate pixels " + std::to_string(shown) + ","), std::string::npos) << r.out;
+  std::remove(png.c_str()), std::remove(trace.c_str());
+}
+
+// Once the aggregate reaches the edge of a low surface, walkers beside it
+// but off the surface stick there, drawn nowhere, again and again.
+TEST(PictureCounts, WhiteParticlesBelowTheBottomEdge) {
+  const Result r = Aggsim("--rule white --seed 2 --screen 1024x480 --particles 1500");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const Counts c = ParseCounts(r.out);
+  EXPECT_GT(c.off, 0) << r.out;
+  EXPECT_EQ(c.invisible, 0);
+  EXPECT_EQ(c.stuck, c.picture + c.off + c.invisible + c.taken);
+}
+
+std::string ReadAll(const std::string& path) { return Slurp(path); }
+
+// An ensemble gives the same table one run at a time or four at a time,
+// and each run the figures of that seed run alone.
+TEST(Ensemble, JobsDoNotChangeTheResults) {
+  const std::string one = Temp("j1.csv"), four = Temp("j4.csv");
+  const std::string common = "--rule radial --seed 41 --particles 400 --runs 5";
+  const Result a = Aggsim(common + " --jobs 1 --csv " + one);
+  const Result b = Aggsim(common + " --jobs 4 --csv " + four);
+  ASSERT_EQ(a.code, 0) << a.out;
+  ASSERT_EQ(b.code, 0) << b.out;
+  EXPECT_EQ(a.out, b.out);
+  const std::string table = ReadAll(one);
+  EXPECT_EQ(table, ReadAll(four));
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6) << table;
+  EXPECT_EQ(table.rfind("seed,", 0), 0u);
+  EXPECT_NE(table.find("\n45,400,"), std::string::npos) << table;
+  EXPECT_NE(a.out.find("5 runs: D mean "), std::string::npos) << a.out;
+
+  // Run 3 has seed 43: the same figures as that run alone.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(a.out, m, std::regex("run 3: seed 43, stuck 400, in the picture ([0-9]+), launched ([0-9]+), "
+                                                     "R [0-9.]+, radius of gyration ([0-9.]+), D ([0-9.]+ \\+- [0-9.]+)")))
+      << a.out;
+  const Result alone = Aggsim("--rule radial --seed 43 --particles 400 --stats");
+  ASSERT_EQ(alone.code, 0);
+  EXPECT_NE(alone.out.find("in the picture " + m[1].str() + ","), std::string::npos) << alone.out;
+  EXPECT_NE(alone.out.find("launched " + m[2].str() + ","), std::string::npos) << alone.out;
+  EXPECT_NE(alone.out.find("radius of gyration " + m[3].str() + ","), std::string::npos) << alone.out;
+  EXPECT_NE(alone.out.find("mass fractal dimension " + m[4].str()), std::string::npos) << alone.out;
+  std::remove(one.c_str()), std::remove(four.c_str());
+}
+
+TEST(Ensemble, AFailingRunFailsTheWhole) {
+  // A start radius past the coordinate range ends every run with error 201.
+  const Result r = Aggsim("--runs 3 --jobs 2 --seed 1 --start-radius 40000 2>/dev/null");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out.find("runs:"), std::string::npos) << r.out;
+}
+
+// The profile's points in the fit's range give the D that --stats prints.
+TEST(Profile, ConsistentWithTheStatistics) {
+  const std::string profile = Temp("profile.csv");
+  const Result r = Aggsim("--rule white --seed 9 --particles 2000 --stats --profile " + profile);
+  ASSERT_EQ(r.code, 0) << r.out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("aggregate pixels ([0-9]+),.* dimension ([0-9.]+) \\+- [0-9.]+ "
+                                                     "\\(N\\(r\\) ~ r\\^D fitted for r = ([0-9.]+)\\.\\.([0-9.]+)\\)")))
+      << r.out;
+  const double from = std::stod(m[3]), to = std::stod(m[4]);
+  std::istringstream in(ReadAll(profile));
+  double radius;
+  long n, last = 0;
+  char comma;
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  int k = 0, lines = 0;
+  while (in >> radius >> comma >> n) {
+    ++lines;
+    EXPECT_GE(n, last);
+    last = n;
+    if (radius < from - 0.05 || radius > to + 0.05) continue;
+    const double x = std::log(radius), y = std::log(double(n));
+    sx += x, sy += y, sxx += x * x, sxy += x * y, ++k;
+  }
+  EXPECT_GT(lines, k);
+  EXPECT_EQ(k, 24);
+  EXPECT_EQ(std::to_string(last), m[1].str()) << "the last radius holds the whole picture";
+  char d[16];
+  std::snprintf(d, sizeof d, "%.3f", (k * sxy - sx * sy) / (k * sxx - sx * sx));
+  EXPECT_EQ(d, m[2].str());
+  std::remove(profile.c_str());
+}
+
+TEST(Arguments, RefusedBeforeTheRun) {
+  EXPECT_EQ(Aggsim("--jobs 2 2>/dev/null").code, 2);
+  EXPECT_EQ(Aggsim("--csv x.csv 2>/dev/null").code, 2);
+  EXPECT_EQ(Aggsim("--runs 0 2>/dev/null").code, 2);
+  EXPECT_EQ(Aggsim("--frame-every 0 2>/dev/null").code, 2);
+  EXPECT_EQ(Aggsim("--fps 0 2>/dev/null").code, 2);
+  EXPECT_EQ(Aggsim("--fps 1000 2>/dev/null").code, 2);
+  // A film or a profile that cannot be written stops it before it starts.
+  EXPECT_EQ(Aggsim("--gif /nonexistent/dir/a.gif --particles 100000000 2>/dev/null").code, 1);
+  EXPECT_EQ(Aggsim("--profile /nonexistent/dir/p.csv --particles 100000000 2>/dev/null").code, 1);
+  EXPECT_EQ(Aggsim("--runs 2 --csv /nonexistent/dir/r.csv --particles 100000000 2>/dev/null").code, 1);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+// Child processes whose standard output the parent reads whole: the runs of
+// an ensemble, each in a process of its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+// The running program's own executable, or an empty string.
+std::string SelfPath();
+
+struct Child {
+  intptr_t process = -1;  // the process (its id, or its handle)
+  intptr_t output = -1;   // the read end of its standard output
+};
+
+// Starts program with args (not counting the program's name), its standard
+// output into a pipe, standard error and input shared with this process.
+// False, with a one-line reason, when it cannot be started.
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error);
+
+// Reads the child's output to its end and waits for it to exit; returns its
+// exit code, or 128 + the signal that ended it.
+int WaitChild(Child& child, std::string& output);
+
+}  // namespace tools
