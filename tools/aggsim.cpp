@@ -126,16 +126,29 @@ void WriteOutputs() {
   if (err.empty() && !opt.profile.empty())
     err = profile.Write(tools::ProfileText(tools::Profile(picture.points, {agg::CentreX, agg::CentreY}, figures)));
   if (err.empty() && !opt.png.empty()) {
-    std::string bytes;
+    // The surface is copied under the lock into memory asked for before it,
+    // and encoded outside: a heap overflow under the lock would end the
+    // program with the window thread waiting for that lock.
+    int32_t w = 0, h = 0;
     {
       std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
-      if (graph::GraphRunning) {
-        err = tools::EncodeImage(tools::ImageFormat::Png,
-                                 {graph::BackBuffer.Pixels, graph::BackBuffer.Width, graph::BackBuffer.Height}, bytes);
-        if (!err.empty()) err = "cannot write " + opt.png + ": " + err;
-      } else {
-        err = "cannot write " + opt.png + ": the surface is gone";
+      if (graph::GraphRunning) w = graph::BackBuffer.Width, h = graph::BackBuffer.Height;
+    }
+    std::vector<uint32_t> copy(static_cast<size_t>(w) * static_cast<size_t>(h));
+    bool copied = false;
+    {
+      std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+      if (graph::GraphRunning && graph::BackBuffer.Width == w && graph::BackBuffer.Height == h) {
+        std::copy_n(graph::BackBuffer.Pixels, copy.size(), copy.begin());
+        copied = true;
       }
+    }
+    std::string bytes;
+    if (!copied) {
+      err = "cannot write " + opt.png + ": the surface is gone";
+    } else {
+      err = tools::EncodeImage(tools::ImageFormat::Png, {copy.data(), w, h}, bytes);
+      if (!err.empty()) err = "cannot write " + opt.png + ": " + err;
     }
     if (err.empty()) err = png.Write(bytes);
   }
@@ -252,11 +265,11 @@ void Program() {
 // The surfaces the run will need, tried before it starts so that a screen
 // larger than the memory at hand is named as such.  The window's thread
 // makes a back buffer and a window of 32-bit pixels, the graphics module a
-// byte map beside them, a PNG wants its rows once more, and a film keeps
-// three frames of a byte a pixel.
+// byte map beside them, a PNG wants a copy of the surface and its rows once
+// more, and a film keeps three frames of a byte a pixel.
 std::string MemoryFor(int32_t w, int32_t h) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
-  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 3,
+  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 7,
                            opt.gif.empty() ? 0 : pixels * 3};
   std::vector<std::unique_ptr<char[]>> held;
   double total = 0;
