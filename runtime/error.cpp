@@ -14,6 +14,7 @@ void* ErrorBase = nullptr;
 bool IsConsole = false;
 uint16_t Max_Frame_Dump = 8;
 void* OutermostFrame = nullptr;
+thread_local void* ThreadOutermostFrame = nullptr;
 
 namespace {
 
@@ -21,12 +22,12 @@ namespace {
 // the caller.  The frame of the start routine stands for the zero link, so
 // that a walk never leaves the program's own frames.
 const void* Get_Caller_Addr(void* frame) {
-  if (frame == nullptr || frame == OutermostFrame) return nullptr;
+  if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
   return static_cast<void**>(frame)[1];
 }
 
 void* Get_Caller_Frame(void* frame) {
-  if (frame == nullptr || frame == OutermostFrame) return nullptr;
+  if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
   return static_cast<void**>(frame)[0];
 }
 
