@@ -806,6 +806,19 @@ struct MainSide {
 };
 MainSide* Current = nullptr;
 
+// The connection that read the screen measures stays open until a window
+// start has opened its own: a server whose last client leaves resets (a
+// bare Xvfb does), refusing connections meanwhile, and the start that
+// follows the measures at once would find no server.
+Link* MeasuringLink = nullptr;
+
+void KeepMeasuringLink(Link* link) {
+  if (Link* old = std::exchange(MeasuringLink, link)) {
+    Close(*old);
+    delete old;
+  }
+}
+
 // Waits for the window thread and releases everything of the last start.
 void Release() {
   MainSide* m = Current;
@@ -865,10 +878,12 @@ namespace backend {
 
 ScreenMeasures QueryScreenMeasures() {
   x11::ScreenReadings r;
-  Link link;
-  if (Open(link)) {
-    ReadScreen(link, r);
-    Close(link);
+  auto* link = new Link;
+  if (Open(*link)) {
+    ReadScreen(*link, r);
+    KeepMeasuringLink(link);
+  } else {
+    delete link;
   }
   return x11::FromReadings(r);
 }
@@ -877,7 +892,9 @@ bool StartWindow(int32_t w, int32_t h, bool maximized) {
   // A window the user closed leaves its ended thread for this start.
   Release();
   auto* m = new MainSide;
-  if (w <= 0 || h <= 0 || !Open(m->Conn) || pipe2(m->Pipe, O_CLOEXEC) != 0) return Failed(m);
+  const bool opened = w > 0 && h > 0 && Open(m->Conn);
+  KeepMeasuringLink(nullptr);
+  if (!opened || pipe2(m->Pipe, O_CLOEXEC) != 0) return Failed(m);
   Display* dpy = m->Conn.Dpy;
   m->Gc = XCreateGC(dpy, DefaultRootWindow(dpy), 0, nullptr);
   Handshake& hs = StartState();

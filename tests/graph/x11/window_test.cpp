@@ -327,6 +327,20 @@ TEST_F(X11Window, WithoutADisplayTheStartFailsAndDrawingStopsTheProgram) {
       "^Window creation failed\nError: Not in graphics mode \\(use InitGraph and test GraphResult afterwards\\)\n$");
 }
 
+TEST_F(X11Window, AServerThatResetsWhenItsLastClientLeavesStillGetsTheWindow) {
+  // The screen measures' connection is the server's only client until the
+  // window's own are open; were it closed first, the server would be
+  // resetting just when the window start connects.
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    if (!UseOwnServer({.resets = true})) GTEST_SKIP() << "no second server";
+    OpenDetected();
+    EXPECT_EQ(GraphResult(), result::Ok);
+    EXPECT_TRUE(GraphRunning);
+    CloseGraph();
+  }
+}
+
 TEST_F(X11Window, AColourMappedDisplayRefusesTheWindow) {
   if (!UseOwnServer({.depth = 8})) GTEST_SKIP() << "Xvfb cannot make an 8-bit screen";
   testing::internal::CaptureStderr();
