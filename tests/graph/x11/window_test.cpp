@@ -544,6 +544,28 @@ TEST_P(X11Depth, TheProgramsWalkGrowsTheKeptTraceAndShowsIt) {
   EXPECT_TRUE(channels_.Near(Shown(512, 384), ColourPixel(15)));
 }
 
+TEST_F(X11Window, ADirectColourDisplayShowsThePaletteThroughAColourMapOfItsOwn) {
+  if (!UseOwnServer({.visualClass = DirectColor})) GTEST_SKIP() << "Xvfb cannot make a direct-colour screen";
+  Probe probe(own_->Name());
+  if (DefaultVisual(probe.dpy(), 0)->c_class != DirectColor) GTEST_SKIP() << "the server kept true colour";
+  OpenDetected();
+  ASSERT_TRUE(GraphRunning) << "refused";
+  XWindowAttributes a;
+  ASSERT_TRUE(XGetWindowAttributes(probe.dpy(), Win(), &a));
+  ASSERT_NE(a.colormap, DefaultColormap(probe.dpy(), 0)) << "the window's own colour map";
+  // What the screen shows is the colour map's colour for the drawn pixel.
+  for (int c : {15, 1, 4, 37, 100, 200}) {
+    PutPixel(static_cast<int16_t>(10 + c), 30, static_cast<uint16_t>(c));
+    XColor shown{};
+    EXPECT_TRUE(Until([&] { return (shown.pixel = probe.Pixel(Win(), 10 + c, 30)) != 0; }, 2s));
+    XQueryColor(probe.dpy(), a.colormap, &shown);
+    const uint32_t want = ColourPixel(c);
+    EXPECT_EQ(std::tuple(shown.red >> 8, shown.green >> 8, shown.blue >> 8),
+              std::tuple(want >> 16 & 0xFF, want >> 8 & 0xFF, want & 0xFF))
+        << "entry " << c << " pixel " << std::hex << shown.pixel;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, X11Depth, testing::Values(15, 16, 24, 30),
                          [](const testing::TestParamInfo<int>& i) { return std::to_string(i.param) + "bit"; });
 

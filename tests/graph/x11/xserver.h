@@ -56,6 +56,8 @@ struct ServerOptions {
   bool windowManager = false;
   // Starts afresh whenever its last client leaves, as a bare Xvfb does.
   bool resets = false;
+  // The default visual's class (5: direct colour), when not the server's own.
+  int visualClass = -1;
 };
 
 // Starts the child with DISPLAY set, all output to /dev/null; it ends with
@@ -88,6 +90,7 @@ class XServer {
     // connections meanwhile, whenever its last client leaves.
     std::vector<std::string> argv{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"};
     if (!o.resets) argv.push_back("-noreset");
+    if (o.visualClass >= 0) argv.insert(argv.end(), {"-cc", std::to_string(o.visualClass)});
     server_ = Spawn(argv, "", fds[1]);
     close(fds[1]);
     // The server writes its display number once it accepts connections.
