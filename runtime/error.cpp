@@ -1,6 +1,9 @@
 // Run-time errors and the orderly exit: the single path that a failed
 // check, a failed I/O check or a halt takes, the exit-procedure chain and
 // the report on standard output.
+#include <atomic>
+#include <thread>
+
 #include "runtime/faults.h"
 #include "runtime/system.h"
 
@@ -14,6 +17,7 @@ void* ErrorBase = nullptr;
 bool IsConsole = false;
 uint16_t Max_Frame_Dump = 8;
 void* OutermostFrame = nullptr;
+thread_local void* ThreadOutermostFrame = nullptr;
 
 namespace {
 
@@ -21,12 +25,12 @@ namespace {
 // the caller.  The frame of the start routine stands for the zero link, so
 // that a walk never leaves the program's own frames.
 const void* Get_Caller_Addr(void* frame) {
-  if (frame == nullptr || frame == OutermostFrame) return nullptr;
+  if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
   return static_cast<void**>(frame)[1];
 }
 
 void* Get_Caller_Frame(void* frame) {
-  if (frame == nullptr || frame == OutermostFrame) return nullptr;
+  if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
   return static_cast<void**>(frame)[0];
 }
 
@@ -54,6 +58,19 @@ void WriteReport() {
   WriteBacktraceLine(StdOut, ErrorAddr);
   Dump_Stack(StdOut, ErrorBase);
   WriteLnEnd(StdOut);
+}
+
+// The exit sequence runs on one thread only.  A run-time error on the
+// graph window's thread may end the process while the main thread goes on
+// drawing into a graph that has just closed: whichever thread gets here
+// second waits for the first to end the process, so that the exit code
+// and the report are the first error's.
+void ClaimExit() {
+  static std::atomic<std::thread::id> owner{};
+  std::thread::id none{};
+  const std::thread::id me = std::this_thread::get_id();
+  if (owner.compare_exchange_strong(none, me) || none == me) return;
+  for (;;) os::SleepMs(1000);
 }
 
 [[noreturn]] void System_Exit() {
@@ -87,6 +104,7 @@ void InternalExit() {
 }
 
 void Do_Exit() {
+  ClaimExit();
   InternalExit();
   FinalizeUnits();
   if (ErrorAddr != nullptr) WriteReport();
@@ -94,6 +112,7 @@ void Do_Exit() {
 }
 
 void Internal_Break_Error(int32_t code, const void* addr, void* frame) {
+  ClaimExit();
   ExitCode = static_cast<uint16_t>(code);
   ErrorAddr = addr;
   ErrorBase = frame;
@@ -101,6 +120,7 @@ void Internal_Break_Error(int32_t code, const void* addr, void* frame) {
 }
 
 void HandleErrorAddrFrame(int32_t n, const void* addr, void* frame) {
+  ClaimExit();
   ErrorCode = static_cast<uint16_t>(n);
   Internal_Break_Error(n, addr, frame);
 }
@@ -115,6 +135,7 @@ void HandleError(int32_t n) { HandleErrorFrame(n, __builtin_frame_address(0)); }
 
 void RunError(uint16_t n) {
   void* frame = __builtin_frame_address(0);
+  ClaimExit();
   ErrorCode = n;
   Internal_Break_Error(n, Get_Caller_Addr(frame), Get_Caller_Frame(frame));
 }

@@ -130,6 +130,10 @@ void RaiseHeapErrors();
 // program, then the exit sequence.  Its own frame ends every backtrace.
 [[noreturn]] void Exe_Entry(void (*mainProgram)());
 extern void* OutermostFrame;
+// The same for a thread of a module's own (the graph window's), set by that
+// thread where it starts: a run-time error raised on it reports only
+// frames of its own code.
+extern thread_local void* ThreadOutermostFrame;
 
 // The report's frame walk: at most this many frame lines (plus one) on a
 // character device.

@@ -31,7 +31,8 @@ bool Writable(TextRec& t) {
 }
 
 // Copies len bytes into the buffer, emptying it through the transfer hook
-// whenever it is full.
+// whenever it is full.  A full buffer that nothing empties (a record
+// without hooks) is a failed write, not a loop for ever.
 void PutBytes(TextRec& t, const char* s, int32_t len) {
   while (len > 0 && InOutRes == 0) {
     int32_t room = t.BufferSize - t.Position;
@@ -40,7 +41,10 @@ void PutBytes(TextRec& t, const char* s, int32_t len) {
     t.Position += n;
     s += n;
     len -= n;
-    if (t.Position >= t.BufferSize && t.TransferHook) t.TransferHook(t);
+    if (t.Position >= t.BufferSize) {
+      if (t.TransferHook) t.TransferHook(t);
+      if (t.Position >= t.BufferSize && InOutRes == 0) InOutRes = 101;
+    }
   }
 }
 

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite.  The window tests start
-# X servers of their own (Xvfb) and a window manager (openbox).
+# Builds everything and runs the whole test suite, then again under the
+# sanitizers, and the fuzzers.  The window tests start X servers of their own
+# (Xvfb) and a window manager (openbox).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bash scripts/deps.sh xvfb openbox man-db tmux
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The same suite under the address and undefined-behaviour sanitizers, the
+# window tests under the thread sanitizer, and each fuzzer for a while.
+bash scripts/asan.sh
+bash scripts/tsan.sh
+bash scripts/fuzz.sh
 # The Debian package in a clean root of its own; AGG_SKIP_PACKAGE=1 leaves it
 # out.
 if [ "${AGG_SKIP_PACKAGE:-0}" != 1 ]; then

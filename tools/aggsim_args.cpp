@@ -70,6 +70,14 @@ std::string Check(AggsimOptions& opt, std::string_view a, std::string_view v) {
   return {};
 }
 
+// The user's words are shown in the reason: control characters (a newline,
+// an escape sequence) as '?', so that it stays one plain line.
+std::string OneLine(std::string s) {
+  for (char& c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return s;
+}
+
 }  // namespace
 
 AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
@@ -86,15 +94,15 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
       continue;
     }
     if (!TakesValue(a)) {
-      r.error = a.size() > 1 && a[0] == '-' ? "unknown option " + std::string(a)
-                                            : "unexpected argument " + std::string(a);
+      r.error = OneLine(a.size() > 1 && a[0] == '-' ? "unknown option " + std::string(a)
+                                                    : "unexpected argument " + std::string(a));
       return r;
     }
     if (i + 1 >= args.size()) {
       r.error = "missing value for " + std::string(a);
       return r;
     }
-    r.error = Check(opt, a, args[++i]);
+    r.error = OneLine(Check(opt, a, args[++i]));
     if (!r.error.empty()) return r;
   }
   // A time or a radius to reach ends the run by itself; a count then

@@ -175,6 +175,7 @@ HWND WinCreate() {
 }
 
 DWORD WINAPI MessageHandleThread(LPVOID) {
+  sys::ThreadOutermostFrame = __builtin_frame_address(0);
   asm volatile("fninit");
   sys::SetFPUControlWord(sys::FPUCW);
   if (!WinRegistered) {
@@ -263,8 +264,12 @@ bool PostClose() { return ::PostMessageA(MainWindow, WM_CLOSE, 0, 0) != 0; }
 void JoinWindowThread() {
   if (!MessageThreadHandle) return;
   // A run-time error on the message thread runs the exit procedures there;
-  // it cannot wait for its own end, and ExitProcess ends it soon after.
-  if (::GetCurrentThreadId() != MessageThreadID) ::WaitForSingleObject(MessageThreadHandle, INFINITE);
+  // it cannot wait for its own end: it takes its window down itself, before
+  // the report, and ExitProcess ends it soon after.
+  if (::GetCurrentThreadId() == MessageThreadID)
+    ::DestroyWindow(MainWindow);
+  else
+    ::WaitForSingleObject(MessageThreadHandle, INFINITE);
   ::CloseHandle(MessageThreadHandle);
   MessageThreadHandle = nullptr;
 }

@@ -6,9 +6,14 @@
 // thread draws straight onto the window.  Neither thread ever waits for the
 // other while it holds GraphDrawing.
 //
-// The back buffer is the pixel memory of an XImage, in a shared-memory
-// segment that the server reads directly where it offers MIT-SHM; repaints
-// put the exposed rectangle of it 1:1 onto the window.  A close request
+// On a 24-bit true-colour display the back buffer is the pixel memory of an
+// XImage, in a shared-memory segment that the server reads directly where
+// it offers MIT-SHM; repaints put the exposed rectangle of it 1:1 onto the
+// window.  On any other true- or direct-colour display (15, 16, 30 bits)
+// the back buffer stays 32-bit, so that what the program reads back never
+// depends on the display, and a repaint first converts the rectangle into
+// an image of the display's own format; the main thread's drawing colours
+// are converted alike.  A close request
 // from the main thread is a byte on a pipe that the window thread polls
 // beside its connection.
 //
@@ -51,6 +56,7 @@
 
 #include "graph/x11/input.h"
 #include "graph/x11/measures.h"
+#include "graph/x11/pixelformat.h"
 #include "graph/x11/x11_window.h"
 #include "runtime/system.h"
 
@@ -314,6 +320,7 @@ struct Handshake {
   Phase Now = Phase::Starting;
   Window Win = 0;
   bool SharedMemory = false;
+  x11::PixelFormat Format;
 };
 
 // Never destroyed, so that a window thread still running at the process's
@@ -323,13 +330,14 @@ Handshake& StartState() {
   return *h;
 }
 
-void Report(Phase phase, Window win = 0, bool shm = false) {
+void Report(Phase phase, Window win = 0, bool shm = false, const x11::PixelFormat& format = {}) {
   Handshake& h = StartState();
   {
     std::lock_guard lock(h.Mutex);
     h.Now = phase;
     h.Win = win;
     h.SharedMemory = shm;
+    h.Format = format;
   }
   h.Changed.notify_all();
 }
@@ -364,13 +372,20 @@ class GraphWindow {
     Display* dpy = link_.Dpy;
     const int screen = DefaultScreen(dpy);
     Visual* visual = DefaultVisual(dpy, screen);
-    // Back-buffer pixels are 0x00RRGGBB, so they must be the visual's own.
-    if (DefaultDepth(dpy, screen) != 24 || visual->c_class != TrueColor || visual->red_mask != 0xFF0000 ||
-        visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF)
-      return false;
-    if (!MakeImage(visual)) return false;
+    const int depth = DefaultDepth(dpy, screen);
+    // A colour-mapped display (8-bit pseudo-colour) cannot show the
+    // palette's colours without a colour map of its own: refused.
+    if (visual->c_class != TrueColor && visual->c_class != DirectColor) return false;
+    format_ = x11::PixelFormat(visual->red_mask, visual->green_mask, visual->blue_mask);
+    if (!format_.Valid() || depth < 15 || depth > 32) return false;
+    if (!MakeImage(visual, depth)) return false;
 
     XSetWindowAttributes attrs{};
+    unsigned long attrMask = CWBackPixel | CWBorderPixel | CWBitGravity | CWEventMask;
+    if (visual->c_class == DirectColor && MakeIdentityColormap(visual)) {
+      attrs.colormap = colormap_;
+      attrMask |= CWColormap;
+    }
     attrs.background_pixel = BlackPixel(dpy, screen);
     attrs.border_pixel = BlackPixel(dpy, screen);
     attrs.bit_gravity = NorthWestGravity;
@@ -379,7 +394,7 @@ class GraphWindow {
     bool made = Trap(link_, [&] {
       win_ = XCreateWindow(dpy, RootWindow(dpy, screen), 0, 0, static_cast<unsigned>(req_.Width),
                            static_cast<unsigned>(req_.Height), 0, CopyFromParent, InputOutput, CopyFromParent,
-                           CWBackPixel | CWBorderPixel | CWBitGravity | CWEventMask, &attrs);
+                           attrMask, &attrs);
       gc_ = XCreateGC(dpy, win_, 0, nullptr);
     });
     if (!made) return false;
@@ -435,14 +450,19 @@ class GraphWindow {
     if (dpy && !link_.Lost) {
       if (win_ && !destroyed_) DestroyWindow();
       if (gc_) XFreeGC(dpy, gc_);
+      if (colormap_) XFreeColormap(dpy, colormap_);
       XSync(dpy, False);
     }
+    destroyed_ = ended_ = true;
+    gc_ = nullptr;
+    colormap_ = 0;
     Close(link_);
   }
 
   Window Id() const { return win_; }
 
   bool SharedMemory() const { return shmUsed_; }
+  const x11::PixelFormat& Format() const { return format_; }
 
  private:
   // Destroys the window and waits a moment for the window manager to drop
@@ -462,32 +482,49 @@ class GraphWindow {
           [&](const XEvent& ev) { return ev.type == DestroyNotify && ev.xdestroywindow.window == frame; });
   }
 
-  bool MakeImage(Visual* visual) {
+  // The back buffer and the image that repaints send: one and the same on
+  // a 24-bit display, a 32-bit buffer beside an image of the display's
+  // format on any other.
+  bool MakeImage(Visual* visual, int depth) {
     Display* dpy = link_.Dpy;
     const size_t count = static_cast<size_t>(req_.Width) * static_cast<size_t>(req_.Height);
-    if (req_.SharedMemory && XShmQueryExtension(dpy) && MakeSharedImage(visual, count)) return true;
-    plain_ = new (std::nothrow) uint32_t[count];
-    if (!plain_) return false;
-    image_ = XCreateImage(dpy, visual, 24, ZPixmap, 0, reinterpret_cast<char*>(plain_),
-                          static_cast<unsigned>(req_.Width), static_cast<unsigned>(req_.Height), 32, req_.Width * 4);
-    if (!image_ || image_->bits_per_pixel != 32) return false;
-    // The pixels are host-order words; Xlib converts them when the server
-    // wants the other order.
-    image_->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
-    pixels_ = plain_;
+    const bool direct = depth == 24 && format_.Identity();
+    if (!direct) {
+      back_ = new (std::nothrow) uint32_t[count];
+      if (!back_) return false;
+    }
+    const bool shared = req_.SharedMemory && XShmQueryExtension(dpy) && MakeSharedImage(visual, depth, direct);
+    if (!shared && !MakePlainImage(visual, depth, direct)) return false;
+    pixels_ = direct ? reinterpret_cast<uint32_t*>(image_->data) : back_;
     return true;
   }
 
-  bool MakeSharedImage(Visual* visual, size_t count) {
+  bool MakePlainImage(Visual* visual, int depth, bool direct) {
     Display* dpy = link_.Dpy;
-    image_ = XShmCreateImage(dpy, visual, 24, ZPixmap, nullptr, &shm_, static_cast<unsigned>(req_.Width),
-                             static_cast<unsigned>(req_.Height));
+    image_ = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
+                          static_cast<unsigned>(req_.Width), static_cast<unsigned>(req_.Height), 32, 0);
+    if (!image_ || (direct && image_->bits_per_pixel != 32)) return false;
+    const size_t bytes = static_cast<size_t>(image_->bytes_per_line) * static_cast<size_t>(req_.Height);
+    plain_ = new (std::nothrow) uint32_t[(bytes + 3) / 4];
+    if (!plain_) return false;
+    image_->data = reinterpret_cast<char*>(plain_);
+    // The pixels are host-order words; Xlib converts them when the server
+    // wants the other order.
+    image_->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+    return true;
+  }
+
+  bool MakeSharedImage(Visual* visual, int depth, bool direct) {
+    Display* dpy = link_.Dpy;
+    image_ = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &shm_,
+                             static_cast<unsigned>(req_.Width), static_cast<unsigned>(req_.Height));
     if (!image_) return false;
-    if (image_->bits_per_pixel != 32 || image_->bytes_per_line != req_.Width * 4) {
+    if (direct && (image_->bits_per_pixel != 32 || image_->bytes_per_line != req_.Width * 4)) {
       DropImage();
       return false;
     }
-    shm_.shmid = shmget(IPC_PRIVATE, count * 4, IPC_CREAT | 0600);
+    const size_t bytes = static_cast<size_t>(image_->bytes_per_line) * static_cast<size_t>(req_.Height);
+    shm_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (shm_.shmid < 0) {
       DropImage();
       return false;
@@ -511,9 +548,58 @@ class GraphWindow {
       DropImage();
       return false;
     }
-    pixels_ = reinterpret_cast<uint32_t*>(shm_.shmaddr);
     shmUsed_ = true;
     return true;
+  }
+
+  // A direct-colour visual looks its pixels' channels up in a colour map:
+  // one whose every channel maps straight through makes it true colour.
+  bool MakeIdentityColormap(Visual* visual) {
+    Display* dpy = link_.Dpy;
+    bool made = Trap(link_, [&] { colormap_ = XCreateColormap(dpy, DefaultRootWindow(dpy), visual, AllocAll); });
+    if (!made) {
+      colormap_ = 0;
+      return false;
+    }
+    const unsigned long masks[3] = {visual->red_mask, visual->green_mask, visual->blue_mask};
+    const char flags[3] = {DoRed, DoGreen, DoBlue};
+    for (int c = 0; c < 3; ++c) {
+      const int shift = std::countr_zero(masks[c]);
+      const unsigned long top = masks[c] >> shift;
+      const int entries = std::min<int>(static_cast<int>(top + 1), visual->map_entries);
+      std::vector<XColor> ramp(static_cast<size_t>(entries));
+      for (int i = 0; i < entries; ++i) {
+        const auto level = static_cast<unsigned short>(static_cast<unsigned long>(i) * 65535 / top);
+        ramp[static_cast<size_t>(i)] = {static_cast<unsigned long>(i) << shift, level, level, level, flags[c], 0};
+      }
+      XStoreColors(dpy, colormap_, ramp.data(), entries);
+    }
+    return true;
+  }
+
+  // The back buffer's rectangle into the image in the display's format.
+  void Convert(int x, int y, unsigned w, unsigned h) {
+    const bool swap = image_->byte_order != (std::endian::native == std::endian::little ? LSBFirst : MSBFirst);
+    for (unsigned r = 0; r < h; ++r) {
+      const size_t row = static_cast<size_t>(y) + r;
+      const uint32_t* from = back_ + row * static_cast<size_t>(req_.Width) + static_cast<size_t>(x);
+      char* line = image_->data + row * static_cast<size_t>(image_->bytes_per_line);
+      if (image_->bits_per_pixel == 32) {
+        auto* to = reinterpret_cast<uint32_t*>(line) + x;
+        for (unsigned c = 0; c < w; ++c) {
+          const uint32_t v = format_(from[c]);
+          to[c] = swap ? __builtin_bswap32(v) : v;
+        }
+      } else if (image_->bits_per_pixel == 16) {
+        auto* to = reinterpret_cast<uint16_t*>(line) + x;
+        for (unsigned c = 0; c < w; ++c) {
+          const auto v = static_cast<uint16_t>(format_(from[c]));
+          to[c] = swap ? __builtin_bswap16(v) : v;
+        }
+      } else {
+        for (unsigned c = 0; c < w; ++c) XPutPixel(image_, x + static_cast<int>(c), static_cast<int>(row), format_(from[c]));
+      }
+    }
   }
 
   // Frees the XImage structure alone: the pixels are not Xlib's.
@@ -537,6 +623,8 @@ class GraphWindow {
     DropImage();
     delete[] plain_;
     plain_ = nullptr;
+    delete[] back_;
+    back_ = nullptr;
     pixels_ = nullptr;
   }
 
@@ -642,6 +730,7 @@ class GraphWindow {
     std::lock_guard lock(GraphDrawing);
     if (!GraphRunning || link_.Lost) return;
     const unsigned cw = static_cast<unsigned>(right - x), ch = static_cast<unsigned>(bottom - y);
+    if (back_) Convert(x, y, cw, ch);
     if (shmUsed_) {
       XShmPutImage(link_.Dpy, win_, gc_, image_, x, y, x, y, cw, ch, False);
       XFlush(link_.Dpy);
@@ -661,14 +750,21 @@ class GraphWindow {
   XShmSegmentInfo shm_{};
   bool shmUsed_ = false;
   uint32_t* plain_ = nullptr;
+  uint32_t* back_ = nullptr;  // the back buffer when it is not the image's memory
   uint32_t* pixels_ = nullptr;
+  x11::PixelFormat format_;
+  Colormap colormap_ = 0;
   Atom wmProtocols_ = None, wmDelete_ = None;
   bool ended_ = false;      // closed by the user or destroyed
   bool destroyed_ = false;  // destroyed by someone else
   std::bitset<256> down_;   // keys down, to tell a repeat from a press
 };
 
+// The window that this thread runs, if it is a window thread.
+thread_local GraphWindow* ThisWindow = nullptr;
+
 void WindowThread(StartRequest req) {
+  sys::ThreadOutermostFrame = __builtin_frame_address(0);
   sys::SetFPUControlWord(sys::FPUCW);
   OnWindowThread = StartPending = true;
   // A write to a closed connection is an error of the connection, not a
@@ -679,6 +775,7 @@ void WindowThread(StartRequest req) {
   pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
 
   GraphWindow window(req);
+  ThisWindow = &window;
   if (!window.Create()) {
     window.Destroy();
     StartPending = false;
@@ -686,9 +783,10 @@ void WindowThread(StartRequest req) {
     return;
   }
   StartPending = false;
-  Report(Phase::Open, window.Id(), window.SharedMemory());
+  Report(Phase::Open, window.Id(), window.SharedMemory(), window.Format());
   window.Run();
   window.Destroy();
+  ThisWindow = nullptr;
 }
 
 // ---------------------------------------------------------------- the main thread's side
@@ -703,13 +801,45 @@ struct MainSide {
   std::thread Thread;
   uint32_t Foreground = 0;
   bool ForegroundSet = false;
+  x11::PixelFormat Format;  // the window's visual
+  std::atomic<bool> LetGo{false};  // the thread ended the window itself
 };
 MainSide* Current = nullptr;
 
+// The connection that read the screen measures stays open until a window
+// start has opened its own: a server whose last client leaves resets (a
+// bare Xvfb does), refusing connections meanwhile, and the start that
+// follows the measures at once would find no server.
+Link* MeasuringLink = nullptr;
+
+void KeepMeasuringLink(Link* link) {
+  if (Link* old = std::exchange(MeasuringLink, link)) {
+    Close(*old);
+    delete old;
+  }
+}
+
 // Waits for the window thread and releases everything of the last start.
 void Release() {
-  MainSide* m = std::exchange(Current, nullptr);
+  MainSide* m = Current;
   if (!m) return;
+  if (ThisWindow && m->Thread.get_id() == std::this_thread::get_id()) {
+    // A run-time error in one of the window's handlers runs the exit
+    // procedures on the window thread, which cannot wait for its own end:
+    // it takes its window down here, before the report, and the process
+    // ends soon after.  The rest is left for the main thread to find.
+    ThisWindow->Destroy();
+    m->Thread.detach();
+    m->LetGo = true;
+    return;
+  }
+  Current = nullptr;
+  if (m->LetGo) {
+    // That thread may still be on its way out of a handler, using its
+    // connection: the record stays, the drawing connection goes.
+    Close(m->Conn);
+    return;
+  }
   if (m->Pipe[1] >= 0) {
     // A thread still running (its window kept by a lost drawing
     // connection) is asked to end first.
@@ -727,7 +857,7 @@ void Release() {
 // The drawing colour, changed only when it differs from the last one.
 void SetForeground(MainSide& m, uint32_t pixel) {
   if (m.ForegroundSet && m.Foreground == pixel) return;
-  XSetForeground(m.Conn.Dpy, m.Gc, pixel);
+  XSetForeground(m.Conn.Dpy, m.Gc, m.Format(pixel));
   m.Foreground = pixel;
   m.ForegroundSet = true;
 }
@@ -748,10 +878,12 @@ namespace backend {
 
 ScreenMeasures QueryScreenMeasures() {
   x11::ScreenReadings r;
-  Link link;
-  if (Open(link)) {
-    ReadScreen(link, r);
-    Close(link);
+  auto* link = new Link;
+  if (Open(*link)) {
+    ReadScreen(*link, r);
+    KeepMeasuringLink(link);
+  } else {
+    delete link;
   }
   return x11::FromReadings(r);
 }
@@ -760,7 +892,9 @@ bool StartWindow(int32_t w, int32_t h, bool maximized) {
   // A window the user closed leaves its ended thread for this start.
   Release();
   auto* m = new MainSide;
-  if (w <= 0 || h <= 0 || !Open(m->Conn) || pipe2(m->Pipe, O_CLOEXEC) != 0) return Failed(m);
+  const bool opened = w > 0 && h > 0 && Open(m->Conn);
+  KeepMeasuringLink(nullptr);
+  if (!opened || pipe2(m->Pipe, O_CLOEXEC) != 0) return Failed(m);
   Display* dpy = m->Conn.Dpy;
   m->Gc = XCreateGC(dpy, DefaultRootWindow(dpy), 0, nullptr);
   Handshake& hs = StartState();
@@ -782,6 +916,7 @@ bool StartWindow(int32_t w, int32_t h, bool maximized) {
   }
   m->Win = hs.Win;
   m->SharedMemory = hs.SharedMemory;
+  m->Format = hs.Format;
   Current = m;
   return true;
 }

@@ -90,6 +90,19 @@ TEST(TextWrite, AFailedHandleWriteIs101) {
   sys::InOutRes = 0;
 }
 
+TEST(TextWrite, AFullBufferThatNothingEmptiesIs101) {
+  // A record opened without hooks keeps what fits and then fails, where it
+  // once looped for ever.
+  TextRec t;
+  sys::AssignEmpty(t);
+  sys::InOutRes = 0;
+  sys::Rewrite(t);
+  sys::WriteStr(t, std::string(300, 'x').c_str());
+  EXPECT_EQ(sys::InOutRes, 101);
+  EXPECT_EQ(t.Position, t.BufferSize);
+  sys::InOutRes = 0;
+}
+
 // An input channel fed from a script, a few bytes per transfer.
 std::string script;
 size_t scriptPos = 0;

@@ -20,6 +20,10 @@ TEST(AggsimArgs, EachMistakeIsNamedForWhatItIs) {
   EXPECT_EQ(ErrorOf({"--rule", "blue"}), "bad value for --rule: blue");
   EXPECT_EQ(ErrorOf({"--help", "--bogus"}), "") << "help wins over what follows";
   EXPECT_TRUE(tools::ParseAggsimArgs({"--seed", "1", "-h"}).options.help);
+  // A word with a line end or an escape sequence, as its fuzzer found,
+  // still gives one plain line.
+  EXPECT_EQ(ErrorOf({"--radius", "9\n--stats"}), "bad value for --radius: 9?--stats");
+  EXPECT_EQ(ErrorOf({"\x1b[2J"}), "unexpected argument ?[2J");
 }
 
 TEST(AggsimArgs, NumbersAtTheirEdges) {

@@ -1,5 +1,6 @@
 // A program on the Windows backends that opens graphics the way the
-// programs do and then fails in the way its argument names.  A module of
+// programs do and then fails in the way its argument names, on the main
+// thread or in a key handler on the window's thread.  A module of
 // its own reports, after the exit procedures and before any report,
 // whether the graph window is still there.
 // The console module's names are Windows' console macros: it comes first.
@@ -39,6 +40,11 @@ constexpr sys::UnitEntry kUnits[] = {
   return depth < (1 << 20) ? Recurse(depth + 1) + pad[0] : 0;
 }
 
+int32_t AGG_WINAPI FailOnKey(uintptr_t, uint32_t msg, uint32_t, int32_t) {
+  if (msg == WM_KEYDOWN) sys::RunError(201);
+  return 0;
+}
+
 void ProbeMain() {
   sys::IsConsole = true;
   sys::InitializeUnits();
@@ -61,6 +67,13 @@ void ProbeMain() {
     result = Recurse(0);
   } else if (!std::strcmp(failure, "range")) {
     sys::Int_RangeError();
+  } else if (!std::strcmp(failure, "handler")) {
+    // A key handler that fails on the window's own thread while the main
+    // thread waits.
+    graph::CharMessageHandler = FailOnKey;
+    ::PostMessageA(graph::win32::MainWindow, WM_KEYDOWN, 'A', 0);
+    ::Sleep(30000);
+    sys::Halt(4);
   }
   (void)result;
 }

@@ -210,9 +210,9 @@ struct Fault {
   int Error;
 };
 
-TEST(Win32ProgramTest, ProcessorFaultsCloseTheWindowThenReportTheirErrorNumber) {
+TEST(Win32ProgramTest, FaultsAndAFailingKeyHandlerCloseTheWindowThenReportTheirErrorNumber) {
   const Fault faults[] = {{"access", 216}, {"intdiv", 200}, {"x87div", 200},
-                          {"x87invalid", 207}, {"stack", 202}, {"range", 201}};
+                          {"x87invalid", 207}, {"stack", 202}, {"range", 201}, {"handler", 201}};
   for (const Fault& f : faults) {
     SCOPED_TRACE(f.Name);
     Child run(FAULT_PROBE, f.Name);

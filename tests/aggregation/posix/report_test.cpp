@@ -177,7 +177,9 @@ TEST(Runner, TimeAndRadiusEndARun) {
   ASSERT_TRUE(std::regex_search(byTime.out, m, std::regex(", ([0-9.]+) s,")));
   EXPECT_GE(std::stod(m[1]), 0.5);
   EXPECT_LT(std::stod(m[1]), 5.0);
-  EXPECT_NE(byTime.out.find("mass fractal dimension"), std::string::npos) << byTime.out;
+  // How many particles half a second grows depends on the machine (and
+  // its sanitizers): the statistics line comes either way.
+  EXPECT_NE(byTime.out.find("radius of gyration"), std::string::npos) << byTime.out;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <regex>
 #include <string>
 
 #include "tests/graph/x11/xserver.h"
@@ -179,6 +181,63 @@ TEST_F(Desktop, WithStandardInputClosedTheRunEndsAtOnceAsAtTheEndOfInput) {
   EXPECT_EQ(program.err, "");
   EXPECT_TRUE(program.ModesAsBefore());
 }
+
+TEST_F(Desktop, ARunTimeErrorInAWindowHandlerClosesTheWindowThenReportsItsNumber) {
+  Probe probe(SharedServer().Name());
+  testsupport::PtyChild program({.path = HANDLER_ERROR,
+                                 .argv = {"handler_error"},
+                                 .stdinPipe = true,
+                                 .stderrPipe = true,
+                                 .display = SharedServer().Name(),
+                                 .wait = 5s});
+  ASSERT_TRUE(program.Started());
+  Window w = 0;
+  ASSERT_TRUE(program.Pump([&] { return (w = probe.WindowOf(program.Pid())) != 0 && probe.Viewable(w); }))
+      << program.err;
+  probe.SendKey(w, XK_a, true);
+  EXPECT_EQ(program.Ended(), "exit 201") << program.out << program.err;
+  // The exit procedures took the window away before the report, which
+  // names where the handler failed and its callers.
+  const std::regex report("window closed\r\nRuntime error 201 at 0x([0-9A-F]{8})\r\n  0x\\1\r\n(  0x[0-9A-F]{8}\r\n)*\r\n");
+  // The terminal console's cursor question may come first.
+  std::string out = program.out;
+  if (out.starts_with(testsupport::kAskCursor)) out.erase(0, std::strlen(testsupport::kAskCursor));
+  EXPECT_TRUE(std::regex_match(out, report)) << program.out;
+  EXPECT_EQ(program.err, "");
+  EXPECT_FALSE(probe.Exists(w));
+}
+
+// The window on a server of every true-colour depth: the aggregate on the
+// screen, and the run's end as on any other.
+class Depth : public Desktop, public testing::WithParamInterface<int> {};
+
+TEST_P(Depth, TheAggregateShowsAndTheRunEndsOnAKeyAndEnter) {
+  XServer server({.depth = GetParam()});
+  if (!server.Ready()) GTEST_SKIP() << "Xvfb cannot make a " << GetParam() << "-bit screen here";
+  Probe probe(server.Name());
+  ASSERT_EQ(DefaultDepth(probe.dpy(), 0), GetParam());
+  Program program(server.Name());
+  ASSERT_TRUE(program.Started());
+  const Window w = WindowOf(program, probe);
+  ASSERT_NE(w, 0u) << program.err;
+  // The seed and the first particles round it, read from the screen.
+  auto litNearSeed = [&] {
+    int n = 0;
+    for (unsigned long p : probe.Pixels(w, 512 - 8, 384 - 8, 17, 17)) n += p != 0;
+    return n;
+  };
+  EXPECT_TRUE(program.Pump([&] { return litNearSeed() >= 4; }, 10s)) << litNearSeed();
+  EXPECT_NE(probe.Pixel(w, 512, 384), 0u) << "the seed";
+  program.Type("x");
+  EXPECT_TRUE(program.Pump([&] { return program.out.find('x') != std::string::npos; }));
+  program.Type("\r");
+  EXPECT_EQ(program.Ended(), "exit 0") << program.err;
+  EXPECT_EQ(program.err, "");
+  EXPECT_TRUE(program.ModesAsBefore());
+}
+
+INSTANTIATE_TEST_SUITE_P(Displays, Depth, testing::Values(16, 24, 30),
+                         [](const testing::TestParamInfo<int>& i) { return std::to_string(i.param) + "bit"; });
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 
 #include "graph/x11/input.h"
 #include "graph/x11/measures.h"
+#include "graph/x11/pixelformat.h"
 
 namespace {
 
@@ -168,6 +169,40 @@ TEST(X11Buttons, ButtonsBecomeMouseMessagesWithTheButtonsDownAfterThem) {
     if (!c.sent) continue;
     EXPECT_EQ(std::tuple(m.Msg, m.WParam, m.LParam), std::tuple(c.out.Msg, c.out.WParam, c.out.LParam)) << c.button;
   }
+}
+
+TEST(X11PixelFormat, BackBufferPixelsInTheVisualsFormat) {
+  const PixelFormat rgb24(0xFF0000, 0xFF00, 0xFF), rgb565(0xF800, 0x7E0, 0x1F), rgb555(0x7C00, 0x3E0, 0x1F),
+      rgb30(0x3FF00000, 0xFFC00, 0x3FF), bgr24(0xFF, 0xFF00, 0xFF0000);
+  EXPECT_TRUE(rgb24.Identity());
+  EXPECT_FALSE(rgb565.Identity());
+  EXPECT_FALSE(bgr24.Identity());
+  for (uint32_t px : {0x000000u, 0x123456u, 0xFFFFFFu, 0xFC5400u}) EXPECT_EQ(rgb24(px), px);
+  // Black and white are the ends of every channel; the byte above the
+  // colour is not one.
+  for (const PixelFormat* f : {&rgb565, &rgb555, &rgb30, &bgr24}) EXPECT_EQ((*f)(0xFF000000u), 0u);
+  EXPECT_EQ(rgb565(0xFFFFFF), 0xFFFFu);
+  EXPECT_EQ(rgb555(0xFFFFFF), 0x7FFFu);
+  EXPECT_EQ(rgb30(0xFFFFFF), 0x3FFFFFFFu);
+  // Each channel to its own field, to the nearest level.
+  EXPECT_EQ(rgb565(0xFF0000), 0xF800u);
+  EXPECT_EQ(rgb565(0x00FF00), 0x07E0u);
+  EXPECT_EQ(rgb565(0x0000FF), 0x001Fu);
+  EXPECT_EQ(bgr24(0x102030), 0x302010u);
+  EXPECT_EQ(rgb565(0x040404), 0x0020u) << "4/255 is nearer 0/31 but 1/63";
+  EXPECT_EQ(rgb565(0x050505), 0x0821u) << "5/255 is nearer 1/31";
+  EXPECT_EQ(rgb30(0x800000), 514u << 20) << "128/255 of 1023";
+  // Every level keeps its order: no two 8-bit levels swap places.
+  for (uint32_t v = 1; v < 256; ++v) EXPECT_LE(rgb30(v - 1), rgb30(v));
+}
+
+TEST(X11PixelFormat, MasksItCannotServe) {
+  EXPECT_FALSE(PixelFormat(0, 0xFF00, 0xFF).Valid()) << "a channel without bits";
+  EXPECT_FALSE(PixelFormat(0xF0F000, 0xFF00, 0xFF).Valid()) << "split bits";
+  EXPECT_FALSE(PixelFormat(0xFF0000, 0xFFFF00, 0xFF).Valid()) << "overlapping channels";
+  EXPECT_FALSE(PixelFormat(0xFFull << 32, 0xFF00, 0xFF).Valid()) << "beyond 32 bits";
+  EXPECT_FALSE(PixelFormat().Valid());
+  EXPECT_TRUE(PixelFormat(0x3FF00000, 0xFFC00, 0x3FF).Valid());
 }
 
 }  // namespace

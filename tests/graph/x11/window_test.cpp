@@ -6,12 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <fstream>
+#include <string>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "aggregation/program.h"
 #include "graph/graph.h"
 #include "graph/x11/x11_window.h"
 #include "runtime/system.h"
@@ -322,8 +327,22 @@ TEST_F(X11Window, WithoutADisplayTheStartFailsAndDrawingStopsTheProgram) {
       "^Window creation failed\nError: Not in graphics mode \\(use InitGraph and test GraphResult afterwards\\)\n$");
 }
 
-TEST_F(X11Window, ADisplayWithoutTrueColourRefusesTheWindow) {
-  if (!UseOwnServer({.depth = 16})) GTEST_SKIP() << "no second server";
+TEST_F(X11Window, AServerThatResetsWhenItsLastClientLeavesStillGetsTheWindow) {
+  // The screen measures' connection is the server's only client until the
+  // window's own are open; were it closed first, the server would be
+  // resetting just when the window start connects.
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    if (!UseOwnServer({.resets = true})) GTEST_SKIP() << "no second server";
+    OpenDetected();
+    EXPECT_EQ(GraphResult(), result::Ok);
+    EXPECT_TRUE(GraphRunning);
+    CloseGraph();
+  }
+}
+
+TEST_F(X11Window, AColourMappedDisplayRefusesTheWindow) {
+  if (!UseOwnServer({.depth = 8})) GTEST_SKIP() << "Xvfb cannot make an 8-bit screen";
   testing::internal::CaptureStderr();
   OpenDetected();
   const std::string err = testing::internal::GetCapturedStderr();
@@ -415,6 +434,140 @@ TEST_F(X11Window, TheWorkAreaIsWhereTheMaximizedModeFits) {
   // off the work area's height.
   EXPECT_EQ(std::pair(GetMaxX() + 1, GetMaxY() + 1), std::pair(1020, 700 - 19));
 }
+
+// ---------------------------------------------------------------- every true-colour depth
+
+// The palette's colour c as the screen shows it: each channel of the read
+// pixel widened to 8 bits, within half a step of the channel's precision.
+struct Channels {
+  unsigned long mask[3];
+  bool Near(unsigned long shown, uint32_t rgbPixel) const {
+    for (int c = 0; c < 3; ++c) {
+      const int shift = std::countr_zero(mask[c]);
+      const double top = static_cast<double>(mask[c] >> shift);
+      const double level = static_cast<double>((shown & mask[c]) >> shift) * 255.0 / top;
+      const double want = static_cast<double>((rgbPixel >> (16 - 8 * c)) & 0xFF);
+      if (std::abs(level - want) > 255.0 / top / 2 + 0.01) return false;
+    }
+    return true;
+  }
+};
+
+class X11Depth : public X11Window, public testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    X11Window::SetUp();
+    if (IsSkipped()) return;
+    if (!UseOwnServer({.depth = GetParam()}))
+      GTEST_SKIP() << "Xvfb cannot make a " << GetParam() << "-bit screen here";
+    probe_ = std::make_unique<Probe>(own_->Name());
+    Visual* v = DefaultVisual(probe_->dpy(), 0);
+    ASSERT_EQ(DefaultDepth(probe_->dpy(), 0), GetParam());
+    channels_ = {{v->red_mask, v->green_mask, v->blue_mask}};
+  }
+  // The screen's pixel, or ~0 when it cannot be read.
+  unsigned long Shown(int x, int y) const {
+    XImage* img = XGetImage(probe_->dpy(), Win(), x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!img) return ~0ul;
+    const unsigned long p = XGetPixel(img, 0, 0);
+    XDestroyImage(img);
+    return p;
+  }
+  std::unique_ptr<Probe> probe_;
+  Channels channels_{};
+};
+
+TEST_P(X11Depth, ColoursReachTheScreenInTheDisplaysFormatAndReadBackUnchanged) {
+  for (bool shm : {true, false}) {
+    SCOPED_TRACE(shm ? "shared memory" : "plain image");
+    OpenWithImage(shm);
+    ASSERT_TRUE(GraphRunning) << "refused";
+    // Entries with every channel at its ends and in between.
+    const int entries[] = {15, 1, 2, 4, 7, 9, 14, 37, 100, 200, 40};
+    for (int i = 0; i < static_cast<int>(std::size(entries)); ++i) {
+      const int x = 10 + 3 * i, y = 20;
+      const int c = entries[i];
+      // Straight onto the window, and only into the back buffer.
+      PutPixel(static_cast<int16_t>(x), static_cast<int16_t>(y), static_cast<uint16_t>(c));
+      DrawToScreen = false;
+      PutPixel(static_cast<int16_t>(x), static_cast<int16_t>(y + 5), static_cast<uint16_t>(c));
+      DrawToScreen = true;
+      EXPECT_TRUE(Until([&] { return channels_.Near(Shown(x, y), ColourPixel(c)); }, 2s))
+          << "entry " << c << " drawn: " << std::hex << Shown(x, y) << " for " << ColourPixel(c);
+      EXPECT_EQ(GetPixel(static_cast<int16_t>(x), static_cast<int16_t>(y + 5)), c);
+      EXPECT_EQ(BackPixel(x, y + 5), ColourPixel(c));
+    }
+    // Covered and uncovered: the repaint converts the back buffer.
+    probe_->Uncover(probe_->Cover());
+    for (int i = 0; i < static_cast<int>(std::size(entries)); ++i) {
+      const int x = 10 + 3 * i;
+      EXPECT_TRUE(Until([&] { return channels_.Near(Shown(x, 25), ColourPixel(entries[i])); }, 2s))
+          << "entry " << entries[i] << " repainted: " << std::hex << Shown(x, 25);
+      EXPECT_TRUE(channels_.Near(Shown(x, 20), ColourPixel(entries[i])));
+    }
+    EXPECT_EQ(Shown(9, 20), 0ul);
+    EXPECT_EQ(Shown(10, 21), 0ul);
+    CloseGraph();
+  }
+}
+
+std::vector<std::string> StuckTrace;
+void RecordStuck(int16_t x, int16_t y, uint16_t colour) {
+  StuckTrace.push_back(std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(colour) + "\n");
+}
+
+TEST_P(X11Depth, TheProgramsWalkGrowsTheKeptTraceAndShowsIt) {
+  // The white rule with seed 1, as the headless runner grew it for the kept
+  // trace: the walk reads its own pixels back, whatever the display.
+  sys::RandSeed = 1;
+  agg::Start<agg::WhiteRule>();
+  ASSERT_TRUE(GraphRunning) << "refused";
+  ASSERT_EQ(std::pair(GetMaxX() + 1, GetMaxY() + 1), std::pair(1024, 719)) << "the runner's default surface";
+  StuckTrace.clear();
+  agg::OnStuck = RecordStuck;
+  while (StuckTrace.size() < 400) {
+    agg::Launch();
+    agg::TAPAD<agg::WhiteRule>();
+  }
+  agg::OnStuck = nullptr;
+  std::ifstream kept(std::string(TRACE_DATA) + "/white-1.csv");
+  std::string line;
+  size_t i = 0, differ = 0;
+  while (std::getline(kept, line) && i < StuckTrace.size()) differ += StuckTrace[i++] != line + "\n";
+  EXPECT_EQ(i, 400u);
+  EXPECT_EQ(differ, 0u);
+  // The screen shows the seed and its nearest particles.
+  int lit = 0;
+  for (int y = 384 - 4; y <= 384 + 4; ++y)
+    for (int x = 512 - 4; x <= 512 + 4; ++x) lit += channels_.Near(Shown(x, y), ColourPixel(15));
+  EXPECT_GE(lit, 5);
+  EXPECT_TRUE(channels_.Near(Shown(512, 384), ColourPixel(15)));
+}
+
+TEST_F(X11Window, ADirectColourDisplayShowsThePaletteThroughAColourMapOfItsOwn) {
+  if (!UseOwnServer({.visualClass = DirectColor})) GTEST_SKIP() << "Xvfb cannot make a direct-colour screen";
+  Probe probe(own_->Name());
+  if (DefaultVisual(probe.dpy(), 0)->c_class != DirectColor) GTEST_SKIP() << "the server kept true colour";
+  OpenDetected();
+  ASSERT_TRUE(GraphRunning) << "refused";
+  XWindowAttributes a;
+  ASSERT_TRUE(XGetWindowAttributes(probe.dpy(), Win(), &a));
+  ASSERT_NE(a.colormap, DefaultColormap(probe.dpy(), 0)) << "the window's own colour map";
+  // What the screen shows is the colour map's colour for the drawn pixel.
+  for (int c : {15, 1, 4, 37, 100, 200}) {
+    PutPixel(static_cast<int16_t>(10 + c), 30, static_cast<uint16_t>(c));
+    XColor shown{};
+    EXPECT_TRUE(Until([&] { return (shown.pixel = probe.Pixel(Win(), 10 + c, 30)) != 0; }, 2s));
+    XQueryColor(probe.dpy(), a.colormap, &shown);
+    const uint32_t want = ColourPixel(c);
+    EXPECT_EQ(std::tuple(shown.red >> 8, shown.green >> 8, shown.blue >> 8),
+              std::tuple(want >> 16 & 0xFF, want >> 8 & 0xFF, want & 0xFF))
+        << "entry " << c << " pixel " << std::hex << shown.pixel;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, X11Depth, testing::Values(15, 16, 24, 30),
+                         [](const testing::TestParamInfo<int>& i) { return std::to_string(i.param) + "bit"; });
 
 }  // namespace
 

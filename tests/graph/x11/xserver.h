@@ -54,6 +54,10 @@ inline void InstallQuietHandlers() {
 struct ServerOptions {
   int width = 1024, height = 768, depth = 24;
   bool windowManager = false;
+  // Starts afresh whenever its last client leaves, as a bare Xvfb does.
+  bool resets = false;
+  // The default visual's class (5: direct colour), when not the server's own.
+  int visualClass = -1;
 };
 
 // Starts the child with DISPLAY set, all output to /dev/null; it ends with
@@ -84,9 +88,10 @@ class XServer {
     const std::string screen = std::to_string(o.width) + "x" + std::to_string(o.height) + "x" + std::to_string(o.depth);
     // -noreset: the server would otherwise start afresh, and refuse
     // connections meanwhile, whenever its last client leaves.
-    server_ =
-        Spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-              "", fds[1]);
+    std::vector<std::string> argv{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"};
+    if (!o.resets) argv.push_back("-noreset");
+    if (o.visualClass >= 0) argv.insert(argv.end(), {"-cc", std::to_string(o.visualClass)});
+    server_ = Spawn(argv, "", fds[1]);
     close(fds[1]);
     // The server writes its display number once it accepts connections.
     std::string number;
