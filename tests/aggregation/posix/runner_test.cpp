@@ -362,10 +362,11 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
 }
 
 TEST(RunnerProgress, TheTimeLeftIsNearTheTimeTaken) {
-  // A run whose particles grow dearer as the aggregate grows: the first
-  // estimate after two seconds against the end it foretold.
+  // A run whose particles grow dearer as the aggregate grows, long enough
+  // (several seconds on a quiet machine) that an estimate is shown after two
+  // seconds: that estimate against the end it foretold.
   testsupport::PtyChild child({.path = kAggsim,
-                               .argv = {"aggsim", "--seed", "3", "--particles", "6000"},
+                               .argv = {"aggsim", "--seed", "3", "--particles", "10000"},
                                .stdoutToFile = true,
                                .columns = 100,
                                .wait = 120s});
