@@ -1,8 +1,9 @@
 // aggbench: how fast the walk runs against its own bounds, in one sitting.
 //
 //   1. the generator alone: as many Random(3) pairs as the walk draws;
-//   2. a bare loop: the same launch, walk, checks and colour rule on a
-//      plain array of palette indices;
+//   2. a bare loop: the same launch, walk, checks, escape threshold, colour
+//      rule and block-read probing on a plain array of palette indices,
+//      with no hook, lock or palette: a bound for 3;
 //   3. the shipped path: the programs' code through the drawing hooks, the
 //      lock and the palette on the in-memory window;
 //   4. the shipped path on a live X11 window, run by the desktop build of
@@ -17,10 +18,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "aggregation/program.h"
@@ -98,6 +101,10 @@ struct ArraySurface {
       readBack[i] = static_cast<uint8_t>(best);
     }
   }
+  // The cell at (x, y), which must lie on the array.
+  static const uint8_t* Cell(int32_t x, int32_t y) {
+    return cells.data() + static_cast<std::ptrdiff_t>(y) * width + x;
+  }
   static uint16_t Get(int16_t x, int16_t y) {
     if (x < 0 || y < 0 || x >= width || y >= height) return 0;
     return cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
@@ -107,6 +114,46 @@ struct ArraySurface {
     cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = readBack[colour & 0xFF];
   }
 };
+
+// The shipped neighbour test minus the hooks and the lock: the eight
+// probes read as one block straight from the array when the block lies on
+// it, else one by one with the edge checks.
+template <class Rule>
+[[gnu::always_inline]] inline bool BareNeighbourFound() {
+  const int32_t x = agg::X, y = agg::Y;
+  if (x >= 1 && y >= 1 && x < ArraySurface::width - 1 && y < ArraySurface::height - 1) [[likely]] {
+    const uint8_t* centre = ArraySurface::Cell(x, y);
+    const std::ptrdiff_t w = ArraySurface::width;
+    return agg::AnyNeighbour<Rule>([&](int16_t nx, int16_t ny) __attribute__((always_inline)) {
+      return uint16_t{centre[static_cast<std::ptrdiff_t>(ny - y) * w + (nx - x)]};
+    });
+  }
+  return agg::AnyNeighbour<Rule>(ArraySurface::Get);
+}
+
+// The shipped walk (agg::TAPAD) step for step, on the array: the same
+// draws, checked arithmetic, escape threshold and colour rule.
+template <class Rule>
+[[gnu::noinline]] void BareWalk() {
+  using namespace agg;
+  bool JO = false;
+  const uint32_t escape = EscapeLeastOfR();
+  for (;;) {
+    X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
+    Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
+    ++Steps;
+    JO = BareNeighbourFound<Rule>();
+    if (JO) break;
+    if (static_cast<uint32_t>(SquaredDistance()) >= escape) break;
+  }
+  if (JO) {
+    const uint16_t colour = Rule::Colour();
+    ArraySurface::Put(X, Y, colour);
+    Rule::AfterDraw();
+    if (Distance() >= R - RadiusStep) R = R + RadiusStep;
+    if (OnStuck) OnStuck(X, Y, colour);
+  }
+}
 
 template <class Rule, class Surface>
 Figures Grow() {
@@ -121,7 +168,10 @@ Figures Grow() {
   const Stopwatch watch;
   while (stuck < particles) {
     agg::Launch();
-    agg::TAPAD<Rule, Surface>();
+    if constexpr (std::is_same_v<Surface, ArraySurface>)
+      BareWalk<Rule>();
+    else
+      agg::TAPAD<Rule, Surface>();
   }
   const double s = watch.Seconds();
   agg::OnStuck = nullptr;
