@@ -297,7 +297,7 @@ std::vector<std::string> Frames(const std::string& out) {
 
 TEST(RunnerProgress, FitsANarrowTerminalDroppingTheLesserFiguresFirst) {
   testsupport::PtyChild child({.path = kAggsim,
-                               .argv = {"aggsim", "--seed", "3", "--particles", "6000"},
+                               .argv = {"aggsim", "--seed", "3", "--particles", "10000"},
                                .stdoutToFile = true,
                                .columns = 40,
                                .wait = 60s});
@@ -309,11 +309,11 @@ TEST(RunnerProgress, FitsANarrowTerminalDroppingTheLesserFiguresFirst) {
   for (const std::string& f : frames) {
     EXPECT_LE(f.size(), 39u) << f;
     if (f.empty()) continue;
-    EXPECT_TRUE(std::regex_search(f, std::regex("^[0-9]+/6000 stuck"))) << "the count stays, the bar goes: " << f;
+    EXPECT_TRUE(std::regex_search(f, std::regex("^[0-9]+/10000 stuck"))) << "the count stays, the bar goes: " << f;
     sawLeft = sawLeft || f.find(" s left") != std::string::npos;
   }
   EXPECT_TRUE(sawLeft) << "the time left comes before the radius and the speed";
-  EXPECT_NE(child.OutputFile().find("stuck 6000,"), std::string::npos);
+  EXPECT_NE(child.OutputFile().find("stuck 10000,"), std::string::npos);
 }
 
 TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
@@ -321,7 +321,7 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
   const std::string session = "aggsim" + std::to_string(getpid());
   const std::string sock = "-L " + session;
   ASSERT_EQ(std::system(("tmux " + sock + " new-session -d -s " + session + " -x 40 -y 12 '" + kAggsim +
-                         " --seed 3 --particles 8000 --stats 2>&1 >/dev/null; sleep 30'")
+                         " --seed 3 --particles 30000 --stats 2>&1 >/dev/null; sleep 30'")
                             .c_str()),
             0);
   auto capture = [&] {
@@ -332,6 +332,7 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
     if (p) pclose(p);
     return text;
   };
+  // The run outlasts the six seconds watched; the server is killed after.
   std::vector<std::string> seen;
   for (int i = 0; i < 20; ++i) {
     std::this_thread::sleep_for(150ms);

@@ -195,7 +195,9 @@ TEST(Film, CountedInTheProgressLine) {
   const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    execl(AGGSIM, AGGSIM, "--seed", "3", "--particles", "2500", "--frame-every", "50", "--gif", gif.c_str(),
+    // Long enough (a second or two) for several redraws, which come every
+    // 200 ms, however fast the walk is.
+    execl(AGGSIM, AGGSIM, "--seed", "3", "--particles", "6000", "--frame-every", "100", "--gif", gif.c_str(),
           static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -207,14 +209,14 @@ TEST(Film, CountedInTheProgressLine) {
   int status = 0;
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-  const std::regex line("([0-9]+)/2500 stuck [^\r]*  ([0-9]+) frames");
+  const std::regex line("([0-9]+)/6000 stuck [^\r]*  ([0-9]+) frames");
   int lines = 0;
   long last = 0;
   for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it, ++lines) {
-    // Frame k is taken at 50 (k - 1) particles, after the line is drawn.
+    // Frame k is taken at 100 (k - 1) particles, after the line is drawn.
     const long stuck = std::stol((*it)[1]), frames = std::stol((*it)[2]);
-    EXPECT_GE(frames, stuck / 50) << (*it)[0];
-    EXPECT_LE(frames, 1 + stuck / 50) << (*it)[0];
+    EXPECT_GE(frames, stuck / 100) << (*it)[0];
+    EXPECT_LE(frames, 1 + stuck / 100) << (*it)[0];
     last = frames;
   }
   EXPECT_GT(lines, 1) << out;
