@@ -328,8 +328,10 @@ TEST(CheckSiteDeathTest, EachFailedCheckOfTheWalkReportsItsOwnAddress) {
     EXPECT_EQ(std::stoi(report[1]), c.error);
     const uint32_t offset = static_cast<uint32_t>(std::stoul(report[2], nullptr, 16)) -
                             static_cast<uint32_t>(std::stoul(walk[1], nullptr, 16));
-    // Inside the walk's code, just after a call of the error routine.
-    if (offset >= 8192u) {
+    // Inside the walk's code, just after a call of the error routine; the
+    // bound is loose because a sanitizer's build makes the walk several
+    // times larger, and the call found there is what proves the site.
+    if (offset >= 65536u) {
       ADD_FAILURE() << "not in the walk: offset " << offset;
       continue;
     }
