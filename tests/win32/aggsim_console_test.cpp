@@ -146,14 +146,3 @@ TEST(Win32Aggsim, CtrlCEndsTheRunWithWhatGrewWritten) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // A console of our own, for the runner to draw in and the test to read.
-  ::FreeConsole();
-  if (!::AllocConsole()) {
-    std::fprintf(stderr, "no console could be made\n");
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -229,15 +229,3 @@ TEST(Win32ProgramTest, FaultsAndAFailingKeyHandlerCloseTheWindowThenReportTheirE
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // A console of our own, shared with every program started here, so that
-  // keys can be typed into it.
-  ::FreeConsole();
-  if (!::AllocConsole()) {
-    std::fprintf(stderr, "no console could be made\n");
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
