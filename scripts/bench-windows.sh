@@ -11,14 +11,14 @@
 # The benchmark runs 5000 particles (not its 2000) on both builds: Wine
 # counts a thread's time in coarse steps, which longer rounds make small.
 #
-# AGG_WIN_TOOLS and AGG_LINUX_TOOLS name other folders holding the tools,
+# AGG_WIN_TOOLS and AGG_LINUX_TOOLS name other build trees,
 # to set another build's figures beside these.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-3}
 particles=${2:-6000}
-win=${AGG_WIN_TOOLS:-build-win/tools}
-lin=${AGG_LINUX_TOOLS:-build/tools}
+win=${AGG_WIN_TOOLS:-build-win}
+lin=${AGG_LINUX_TOOLS:-build}
 prefix=$(mktemp -d)
 trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -26,15 +26,15 @@ timeout 300 wineboot -i >/dev/null 2>&1
 timeout 60 wineserver -w
 
 echo "Windows build, under Wine:"
-wine "$win/aggbench.exe" --rounds "$rounds" --particles 5000 | tr -d '\r'
+wine "$win/bench/aggbench.exe" --rounds "$rounds" --particles 5000 | tr -d '\r'
 echo "Linux build:"
-"$lin/aggbench" --rounds "$rounds" --particles 5000
+"$lin/bench/aggbench" --rounds "$rounds" --particles 5000
 
 # Seconds of processor time (user and system) the command takes.
 cpu() { /usr/bin/time -f "%U %S" "$@" 2>&1 >/dev/null | tail -1 | awk '{ print $1 + $2 }'; }
 run=(--seed 12345 --rule radial --particles "$particles")
 one=(--seed 12345 --rule radial --particles 1)
-linux=$(echo "$(cpu "$lin/aggsim" "${run[@]}") - $(cpu "$lin/aggsim" "${one[@]}")" | bc -l)
-windows=$(echo "$(cpu wine "$win/aggsim.exe" "${run[@]}") - $(cpu wine "$win/aggsim.exe" "${one[@]}")" | bc -l)
+linux=$(echo "$(cpu "$lin/apps/aggsim/aggsim" "${run[@]}") - $(cpu "$lin/apps/aggsim/aggsim" "${one[@]}")" | bc -l)
+windows=$(echo "$(cpu wine "$win/apps/aggsim/aggsim.exe" "${run[@]}") - $(cpu wine "$win/apps/aggsim/aggsim.exe" "${one[@]}")" | bc -l)
 printf 'aggsim, %s particles: Linux %.2f s, Windows under Wine %.2f s of processor time; Windows speed / Linux speed %.3f\n' \
   "$particles" "$linux" "$windows" "$(echo "$linux / $windows" | bc -l)"

@@ -8,11 +8,11 @@ bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-win -j"${AGG_JOBS:-2}"
-for exe in aggregation/aggwhite.exe aggregation/aggradial.exe aggregation/aggorder.exe tools/aggsim.exe; do
+for exe in aggregation/aggwhite.exe aggregation/aggradial.exe aggregation/aggorder.exe apps/aggsim/aggsim.exe; do
   desc=$(file -b "build-win/$exe")
   case "$desc" in
     PE32\ *console*Intel\ 80386*) ;;
     *) echo "build-win/$exe is not a 32-bit Windows console program: $desc" >&2; exit 1 ;;
   esac
 done
-echo "Windows programs in $(pwd)/build-win/aggregation and build-win/tools"
+echo "Windows programs in $(pwd)/build-win/aggregation, build-win/apps/aggsim and build-win/bench"

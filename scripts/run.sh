@@ -12,5 +12,5 @@ if [ -n "${DISPLAY:-}" ]; then
   fi
 fi
 echo "No display answers (DISPLAY is ${DISPLAY:-unset}): aggsim grows the aggregate into aggregate.png instead."
-./build/tools/aggsim --rule radial --seed 12345 --particles 3000 --png aggregate.png "$@"
+./build/apps/aggsim/aggsim --rule radial --seed 12345 --particles 3000 --png aggregate.png "$@"
 echo "picture written to $(pwd)/aggregate.png"

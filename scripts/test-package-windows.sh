@@ -16,7 +16,7 @@ skip() {
 
 command -v wine >/dev/null && dpkg -s wine32:i386 >/dev/null 2>&1 \
   || skip "Wine is not installed (bash scripts/test-windows.sh installs it)"
-[ -x build/tools/aggsim ] || skip "no Linux build in build/ to compare with (bash scripts/build.sh)"
+[ -x build/apps/aggsim/aggsim ] || skip "no Linux build in build/ to compare with (bash scripts/build.sh)"
 zip=$(bash scripts/package-windows.sh | tail -1)
 
 failed=0
@@ -28,7 +28,7 @@ fail() {
 # The programs and their note, in one folder named after the zip.
 top=$(basename "$zip" .zip)
 expected=$(printf '%s\n' "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" "$top/aggsim.exe" "$top/aggwhite.exe")
-[ -f build-win/tools/aggbench.exe ] && expected=$(printf '%s\n%s' "$expected" "$top/aggbench.exe" | sort)
+[ -f build-win/bench/aggbench.exe ] && expected=$(printf '%s\n%s' "$expected" "$top/aggbench.exe" | sort)
 actual=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
 [ "$actual" = "$expected" ] || fail "the zip holds other files than the programs and README.txt:
 $(diff <(echo "$expected") <(echo "$actual"))"
@@ -56,7 +56,7 @@ timeout 300 wineboot -i >/dev/null 2>&1 || true
 unzip -q "$zip" -d "$prefix/drive_c"
 [ -f "$prefix/drive_c/$top/aggsim.exe" ] || { echo "FAILED: the zip did not unpack into C:\\$top"; exit 1; }
 args=(--seed 12345 --rule radial --particles 3000)
-build/tools/aggsim "${args[@]}" --trace "$work/linux.csv" >/dev/null
+build/apps/aggsim/aggsim "${args[@]}" --trace "$work/linux.csv" >/dev/null
 if (cd "$prefix/drive_c/$top" && timeout 600 wine "C:\\$top\\aggsim.exe" "${args[@]}" --trace windows.csv >/dev/null) &&
   cmp -s "$work/linux.csv" "$prefix/drive_c/$top/windows.csv"; then
   echo "  aggsim.exe from C:\\$top grew the Linux build's $(wc -l <"$work/linux.csv") particles"

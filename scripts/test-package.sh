@@ -73,7 +73,7 @@ in_root dpkg -L aggregation >"$work/files"
 
 # The same aggregate as the build tree's, from the installed program.
 args=(--seed 12345 --rule radial --particles 3000)
-build/tools/aggsim "${args[@]}" --trace "$work/build.csv" >/dev/null
+build/apps/aggsim/aggsim "${args[@]}" --trace "$work/build.csv" >/dev/null
 if in_root aggsim "${args[@]}" --trace /tmp/installed.csv >/dev/null && cmp -s "$work/build.csv" "$root/tmp/installed.csv"; then
   echo "  the installed aggsim grew the build tree's $(wc -l <"$work/build.csv") particles"
 else

@@ -35,7 +35,7 @@ trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EX
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 linux_aggsim=""
-[ -x build/tools/aggsim ] && linux_aggsim=$root/build/tools/aggsim
+[ -x build/apps/aggsim/aggsim ] && linux_aggsim=$root/build/apps/aggsim/aggsim
 
 cat >"$prefix/run.sh" <<SCRIPT
 set -u
@@ -55,24 +55,25 @@ step() {
   fi
 }
 # No instruction beyond the processor baseline (SSE2) in anything built.
-step processor_baseline 300 bash "$root/scripts/scan-baseline.sh" aggregation/*.exe tools/*.exe tests/*/*.exe
+step processor_baseline 300 bash "$root/scripts/scan-baseline.sh" aggregation/*.exe apps/aggsim/*.exe bench/*.exe tests/*/*.exe tests/apps/aggsim/*.exe
 # One boot of the prefix for every run below.
 timeout 300 wineboot -i >/dev/null 2>&1
 timeout 60 wineserver -w
 step runtime_tests 300 wine tests/runtime/runtime_tests.exe --gtest_brief=1
 step graph_tests 300 wine tests/graph/graph_tests.exe --gtest_brief=1
 step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1
-step tools_tests 120 wine tests/tools/tools_tests.exe --gtest_brief=1
+step io_tests 120 wine tests/io/io_tests.exe --gtest_brief=1
+step aggsim_args_tests 120 wine tests/apps/aggsim/aggsim_args_tests.exe --gtest_brief=1
 step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
 step win32_program_tests 600 wine tests/win32/win32_program_tests.exe --gtest_brief=1
 step win32_aggsim_tests 300 wine tests/win32/win32_aggsim_tests.exe --gtest_brief=1
 mkdir -p "$prefix/aggsim_checks"
 step aggsim_checks 600 bash "$root/tests/win32/aggsim_checks.sh" "$prefix/aggsim_checks" "$linux_aggsim" \
-  "$root/build/tests/tools/png_same"
+  "$root/build/tests/io/png_same"
 trace() {
   local name=\$1 reference=\$2
   shift 2
-  wine tools/aggsim.exe "\$@" --trace "Z:$prefix/\$name.csv" >/dev/null && cmp "\$reference" "$prefix/\$name.csv"
+  wine apps/aggsim/aggsim.exe "\$@" --trace "Z:$prefix/\$name.csv" >/dev/null && cmp "\$reference" "$prefix/\$name.csv"
 }
 traces() {
   local ok=0
@@ -89,7 +90,7 @@ export -f trace traces
 step stored_traces 600 traces
 # --gif is refused at the start, before any run, with a one-line reason.
 gif_refused() {
-  wine tools/aggsim.exe --gif "Z:$prefix/film.gif" --particles 100000000 >"$prefix/gif.out" 2>"$prefix/gif.err"
+  wine apps/aggsim/aggsim.exe --gif "Z:$prefix/film.gif" --particles 100000000 >"$prefix/gif.out" 2>"$prefix/gif.err"
   local rc=\$?
   cat "$prefix/gif.err"
   [ \$rc -eq 1 ] && grep -q -- "film.gif: this build writes no GIF films" "$prefix/gif.err" && [ ! -e "$prefix/film.gif" ]
@@ -97,8 +98,8 @@ gif_refused() {
 # Ensembles through CreateProcess: the same table one and three at a time.
 ensemble() {
   local args="--rule radial --seed 41 --particles 300 --runs 4"
-  wine tools/aggsim.exe \$args --jobs 1 --csv "Z:$prefix/j1.csv" >"$prefix/j1.out" &&
-    wine tools/aggsim.exe \$args --jobs 3 --csv "Z:$prefix/j3.csv" >"$prefix/j3.out" &&
+  wine apps/aggsim/aggsim.exe \$args --jobs 1 --csv "Z:$prefix/j1.csv" >"$prefix/j1.out" &&
+    wine apps/aggsim/aggsim.exe \$args --jobs 3 --csv "Z:$prefix/j3.csv" >"$prefix/j3.out" &&
     cmp "$prefix/j1.out" "$prefix/j3.out" && cmp "$prefix/j1.csv" "$prefix/j3.csv" &&
     [ "\$(grep -c '^run [1-4]: seed 4[1-4], stuck 300,' "$prefix/j1.out")" -eq 4 ] && grep -q "^4 runs: D mean" "$prefix/j1.out"
 }

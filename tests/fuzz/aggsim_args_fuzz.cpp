@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/aggsim_args.h"
+#include "apps/aggsim/aggsim_args.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The words: the input split at zero bytes.
@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!arg.empty()) args.push_back(arg);
 
-  const tools::AggsimArgs parsed = tools::ParseAggsimArgs(args);
+  const aggsim::AggsimArgs parsed = aggsim::ParseAggsimArgs(args);
   if (!parsed.error.empty()) {
     if (parsed.error.find('\n') != std::string::npos) std::abort();
     return 0;
   }
-  const tools::AggsimOptions& o = parsed.options;
+  const aggsim::AggsimOptions& o = parsed.options;
   if (o.help) return 0;
   if (o.particles == 0 || o.seconds < 0 || o.seconds > 1e7 || o.radius < 0 || o.radius > 1e6 || o.screenW < 1 ||
       o.screenH < 50 || o.screenW > 16384 || o.screenH > 16384 || (o.startRadiusSet && !(o.startRadius >= 0)))

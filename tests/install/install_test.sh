@@ -36,7 +36,7 @@ share/man/man1/aggorder.1
 share/man/man1/aggradial.1
 share/man/man1/aggsim.1
 share/man/man1/aggwhite.1"
-[ -e "$build/tools/aggbench_x11" ] && expected=$(printf '%s\nbin/aggbench_x11' "$expected" | sort)
+[ -e "$build/bench/aggbench_x11" ] && expected=$(printf '%s\nbin/aggbench_x11' "$expected" | sort)
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ from the deliverables:
 $(diff <(echo "$expected") <(echo "$actual"))"

@@ -7,7 +7,7 @@ set -u
 scratch=$1
 linux_aggsim=${2:-}
 png_same=${3:-}
-aggsim=tools/aggsim.exe
+aggsim=apps/aggsim/aggsim.exe
 failed=0
 fail() {
   echo "FAILED: $*"

@@ -1,0 +1,405 @@
+// aggsim: the programs' own particle loop on the headless backends, for a
+// user at a terminal: reproducible seeds, a particle count instead of a
+// key, a trace of the stuck particles and the picture as a PNG.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <iterator>
+#include <vector>
+
+#include "aggregation/program.h"
+#include "graph/headless/headless_window.h"
+#include "graph/window.h"
+#include "runtime/headless/scripted_console.h"
+#include "apps/aggsim/aggsim_args.h"
+#include "io/ensemble.h"
+#include "io/film.h"
+#include "io/image.h"
+#include "io/outfile.h"
+#include "io/picture.h"
+#include "io/progress.h"
+#include "io/process.h"
+#include "io/stats.h"
+#include "io/stop.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using aggsim::RuleKind;
+
+aggsim::AggsimOptions opt;
+uint64_t stuck = 0;
+bool ended = false;
+int stoppedBy = 0;  // the signal that ended the run, if one did
+std::string traceText;
+std::vector<io::Point> stuckAt;
+std::unique_ptr<io::Film> film;
+io::PictureCount picture;
+io::AggregateStats figures;
+Clock::time_point started;
+io::Progress progress;
+io::TimeLeft timeLeft;
+
+[[noreturn]] void Usage(const std::string& why) {
+  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), aggsim::kAggsimUsage);
+  std::exit(2);
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "aggsim: %s\n", why.c_str());
+  std::exit(1);
+}
+
+double Elapsed() { return std::chrono::duration<double>(Clock::now() - started).count(); }
+
+// The soonest of the ends asked for, from what the run has done so far.
+double SecondsLeft(double now) {
+  double left = -1;
+  const auto sooner = [&](double l) {
+    if (l >= 0) left = left < 0 ? l : std::min(left, l);
+  };
+  if (opt.particles != UINT64_MAX) {
+    timeLeft.Sample(now, static_cast<double>(stuck));
+    sooner(timeLeft.To(static_cast<double>(opt.particles)));
+  } else if (opt.radius > 0) {
+    timeLeft.Sample(now, static_cast<double>(agg::R));
+    sooner(timeLeft.To(opt.radius));
+  }
+  if (opt.seconds > 0) sooner(std::max(0.0, opt.seconds - now));
+  return left;
+}
+
+// When the run has what it wants, the runner presses Enter in the console,
+// which ends the loop and the closing line input as a user's key would.
+void CountStuck(int16_t x, int16_t y, uint16_t colour) {
+  ++stuck;
+  if (!opt.trace.empty()) {
+    char line[32];
+    const int n = std::snprintf(line, sizeof line, "%d,%d,%u\n", x, y, colour);
+    traceText.append(line, static_cast<size_t>(n));
+  }
+  stuckAt.push_back({x, y});
+  if (film) film->Stuck(stuck);
+  const bool redraw = progress.Due();
+  const double now = redraw || opt.seconds > 0 ? Elapsed() : 0;
+  const int stop = io::StopRequested();
+  const bool done = stuck >= opt.particles || (opt.seconds > 0 && now >= opt.seconds) ||
+                    (opt.radius > 0 && static_cast<double>(agg::R) >= opt.radius) || stop != 0;
+  if (redraw) {
+    progress.Show({stuck, opt.particles == UINT64_MAX ? 0 : opt.particles, static_cast<double>(agg::R),
+                   static_cast<double>(agg::Steps) / std::max(now, 1e-9), SecondsLeft(now), film ? film->Frames() : -1});
+  }
+  if (done && !ended) {
+    ended = true;
+    stoppedBy = stop;
+    crt::scripted::PushKey(0x0D, 28, 13);
+  }
+}
+
+// Every output is opened (its temporary made) before any is written, and
+// replaced only when all are written: a run's files match each other.
+void WriteOutputs() {
+  // From here a stop request has nothing left to stop gently: it ends the
+  // process, and no temporary stays.
+  io::StopAtOnceFromNow();
+  io::OutputFile png, trace, gif, profile;
+  io::Status err;
+  if (!opt.png.empty()) err = png.Open(opt.png);
+  if (err.ok() && !opt.trace.empty()) err = trace.Open(opt.trace);
+  if (err.ok() && !opt.gif.empty()) err = gif.Open(opt.gif);
+  if (err.ok() && !opt.profile.empty()) err = profile.Open(opt.profile);
+  if (err.ok() && film) {
+    const std::string bytes = film->Finish(stuck);
+    err = bytes.empty() ? io::Status("cannot write " + opt.gif + ": " + film->Error()) : gif.Write(bytes);
+  }
+  if (err.ok() && !opt.profile.empty())
+    err = profile.Write(io::ProfileText(io::Profile(picture.points, {agg::CentreX, agg::CentreY}, figures)));
+  if (err.ok() && !opt.png.empty()) {
+    // The surface is copied under the lock into memory asked for before it,
+    // and encoded outside: a heap overflow under the lock would end the
+    // program with the window thread waiting for that lock.
+    int32_t w = 0, h = 0;
+    {
+      std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+      if (graph::GraphRunning) w = graph::BackBuffer.Width, h = graph::BackBuffer.Height;
+    }
+    std::vector<uint32_t> copy(static_cast<size_t>(w) * static_cast<size_t>(h));
+    bool copied = false;
+    {
+      std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+      if (graph::GraphRunning && graph::BackBuffer.Width == w && graph::BackBuffer.Height == h) {
+        std::copy_n(graph::BackBuffer.Pixels, copy.size(), copy.begin());
+        copied = true;
+      }
+    }
+    std::string bytes;
+    if (!copied) {
+      err = "cannot write " + opt.png + ": the surface is gone";
+    } else {
+      err = io::EncodeImage(io::ImageFormat::Png, {copy.data(), w, h}, bytes);
+      if (!err.ok()) err = "cannot write " + opt.png + ": " + err.reason();
+    }
+    if (err.ok()) err = png.Write(bytes);
+  }
+  if (err.ok() && !opt.trace.empty()) err = trace.Write(traceText);
+  if (err.ok() && !opt.png.empty()) err = png.Commit();
+  if (err.ok() && !opt.trace.empty()) err = trace.Commit();
+  if (err.ok() && !opt.gif.empty()) err = gif.Commit();
+  if (err.ok() && !opt.profile.empty()) err = profile.Commit();
+  if (!err.ok()) {
+    png.Abandon();
+    trace.Abandon();
+    gif.Abandon();
+    profile.Abandon();
+    std::fprintf(stderr, "aggsim: %s\n", err.reason().c_str());
+    sys::Halt(1);
+  }
+}
+
+// The summary goes to standard output unless an output file does.
+std::FILE* SummarySink() {
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile})
+    if (!path->empty() && io::SameOutput(*path, "-")) return stderr;
+  return stdout;
+}
+
+void Summary(double seconds) {
+  const double rate = seconds > 0 ? static_cast<double>(agg::Steps) / seconds : 0.0;
+  std::FILE* out = SummarySink();
+  std::fprintf(out, "%s; launched %llu, R %.1f, %.3f s, %.0f steps/s\n", io::DescribeCount(picture).c_str(),
+               static_cast<unsigned long long>(agg::Launched), static_cast<double>(agg::R), seconds, rate);
+  if (opt.stats) std::fprintf(out, "%s\n", io::Describe(figures).c_str());
+  if (opt.record) {
+    const io::RunRecord r{opt.seed, stuck, picture.inPicture, agg::Launched, static_cast<double>(agg::R),
+                             figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3};
+    std::fprintf(out, "%s\n", io::RecordLine(r).c_str());
+  }
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    const int err = errno;
+    std::fprintf(stderr, "aggsim: cannot write the summary: %s\n", std::strerror(err));
+    sys::Halt(1);
+  }
+}
+
+// The film's last frame, the finished picture, stays two seconds before it
+// loops.
+constexpr int kFinalHold = 200;
+
+// What the picture holds once the run ends, read back as the walk reads it.
+// Nothing is allocated under the drawing lock: a heap overflow there would
+// end the program with the window thread waiting for the lock.
+template <class Rule>
+void CountPicture() {
+  int32_t w = 0, h = 0;
+  {
+    std::lock_guard<graph::DrawLock> hold(graph::GraphDrawing);
+    if (graph::GraphRunning) w = graph::BackBuffer.Width, h = graph::BackBuffer.Height;
+  }
+  picture = io::CountPicture(w, h, {agg::CentreX, agg::CentreY}, stuckAt, [](int32_t x, int32_t y) {
+    return Rule::Holds(graph::GetPixel(static_cast<int16_t>(x), static_cast<int16_t>(y)));
+  });
+  figures = io::Measure(picture.points, {agg::CentreX, agg::CentreY});
+}
+
+// Part of the main program (Program below), as the programs' own steps are.
+template <class Rule>
+[[gnu::always_inline]] inline void Run() {
+  sys::IsConsole = true;
+  sys::InitializeUnits();
+  if (opt.seeded) {
+    sys::RandSeed = opt.seed;
+  } else {
+    sys::Randomize();
+  }
+  agg::Start<Rule>();
+  // The seed sits at a fixed point: on a surface too small to hold it no
+  // particle can ever stick, and a run waiting for particles would never end.
+  if (graph::GetMaxX() < agg::CentreX || graph::GetMaxY() < agg::CentreY) {
+    std::fprintf(stderr, "aggsim: the seed at (%d, %d) lies outside the %d x %d surface of this screen\n",
+                 agg::CentreX, agg::CentreY, graph::GetMaxX() + 1, graph::GetMaxY() + 1);
+    sys::Halt(2);
+  }
+  if (opt.startRadiusSet) agg::R = static_cast<sys::Extended>(opt.startRadius);
+  agg::OnStuck = CountStuck;
+  if (!opt.gif.empty()) {
+    film = std::make_unique<io::Film>(opt.frameEvery, static_cast<int>(std::lround(100 / opt.fps)), kFinalHold);
+    film->Stuck(0);
+  }
+  // The runs of an ensemble leave the terminal to the ensemble's lines.
+  if (!opt.record) progress.Start();
+  started = Clock::now();
+  agg::Grow<Rule>();
+  const double seconds = Elapsed();
+  progress.Clear();
+  CountPicture<Rule>();
+  WriteOutputs();
+  agg::Finish();
+  Summary(seconds);
+  if (stoppedBy) {
+    std::fprintf(stderr, "aggsim: interrupted by %s; the outputs hold the %llu particles stuck by then\n",
+                 stoppedBy == 2 ? "Ctrl-C (SIGINT)" : stoppedBy == 15 ? "SIGTERM" : "SIGHUP",
+                 static_cast<unsigned long long>(stuck));
+    sys::Halt(static_cast<uint8_t>(128 + stoppedBy));
+  }
+}
+
+void Program() {
+  switch (opt.rule) {
+    case RuleKind::White: Run<agg::WhiteRule>(); break;
+    case RuleKind::Radial: Run<agg::RadialRule>(); break;
+    case RuleKind::Order: Run<agg::OrderRule>(); break;
+  }
+}
+
+// The surfaces the run will need, tried before it starts so that a screen
+// larger than the memory at hand is named as such.  The window's thread
+// makes a back buffer and a window of 32-bit pixels, the graphics module a
+// byte map beside them, a PNG wants a copy of the surface and its rows once
+// more, and a film keeps three frames of a byte a pixel.
+std::string MemoryFor(int32_t w, int32_t h) {
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
+  const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 7,
+                           opt.gif.empty() ? 0 : pixels * 3};
+  std::vector<std::unique_ptr<char[]>> held;
+  double total = 0;
+  for (size_t b : blocks) total += static_cast<double>(b);
+  for (size_t b : blocks) {
+    if (b == 0) continue;
+    held.emplace_back(new (std::nothrow) char[b]);
+    if (!held.back()) {
+      char line[160];
+      std::snprintf(line, sizeof line, "not enough memory for a %d x %d screen (%.0f MiB of surfaces)", w, h,
+                    total / 1048576.0);
+      return line;
+    }
+  }
+  return {};
+}
+
+// The arguments of one run of an ensemble: the user's own, less the
+// ensemble's and the seed, and the outputs only for the last run.
+std::vector<std::string> RunArguments(int argc, char** argv, uint32_t seed, bool last) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--stats" || a == "--record") continue;
+    const bool drop = a == "--runs" || a == "--jobs" || a == "--csv" || a == "--seed" ||
+                      (!last && (a == "--png" || a == "--trace" || a == "--gif" || a == "--profile"));
+    if (!drop) args.insert(args.end(), {argv[i], argv[i + 1]});
+    ++i;
+  }
+  args.insert(args.end(), {"--seed", std::to_string(seed), "--record"});
+  return args;
+}
+
+// --runs: each run a process of its own, J at a time; their lines in the
+// order of their seeds whatever order they end in.
+int RunEnsemble(int argc, char** argv) {
+  const std::string self = io::SelfPath();
+  if (self.empty()) Fail("cannot find this program's file to start the runs");
+  const uint32_t first = opt.seeded ? opt.seed
+                                    : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  const uint32_t jobs = opt.jobs ? opt.jobs : std::max(1u, std::thread::hardware_concurrency());
+  struct Running {
+    uint32_t number, seed;
+    io::Child child;
+  };
+  std::deque<Running> running;
+  std::vector<io::RunRecord> records;
+  std::string failure;
+  for (uint32_t next = 0; !running.empty() || (next < opt.runs && failure.empty());) {
+    // A stop request reaches the runs too (they share the terminal); no
+    // new one starts.
+    if (failure.empty() && io::StopRequested()) failure = "interrupted";
+    while (failure.empty() && next < opt.runs && running.size() < jobs) {
+      const uint32_t seed = first + next;  // consecutive, wrapping round
+      Running r{next + 1, seed, {}};
+      if (!io::StartChild(self, RunArguments(argc, argv, seed, next + 1 == opt.runs), r.child, failure)) break;
+      running.push_back(r);
+      ++next;
+    }
+    if (running.empty()) break;
+    Running r = running.front();
+    running.pop_front();
+    std::string output;
+    const int code = io::WaitChild(r.child, output);
+    const std::optional<io::RunRecord> record = io::FindRecord(output);
+    if (!failure.empty()) continue;
+    if (code != 0 || !record) {
+      failure = "run " + std::to_string(r.number) + " (seed " + std::to_string(r.seed) + ") failed" +
+                (code != 0 ? " with exit code " + std::to_string(code) : " to report its figures");
+      continue;
+    }
+    records.push_back(*record);
+    std::printf("%s\n", io::DescribeRun(static_cast<int>(r.number), *record).c_str());
+    std::fflush(stdout);
+  }
+  if (const int stop = io::StopRequested()) {
+    std::fprintf(stderr, "aggsim: interrupted after %zu of %u runs\n", records.size(), opt.runs);
+    return 128 + stop;
+  }
+  if (!failure.empty()) Fail(failure);
+  std::printf("%s\n", io::DescribeEnsemble(records).c_str());
+  if (!opt.csv.empty()) {
+    std::string table = io::CsvHeader();
+    for (const io::RunRecord& r : records) table += io::CsvRow(r);
+    const io::Status written = io::WriteOutput(opt.csv, table);
+    if (!written.ok()) Fail(written.reason());
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail("cannot write the runs' lines");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const aggsim::AggsimArgs parsed = aggsim::ParseAggsimArgs(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) Usage(parsed.error);
+  opt = parsed.options;
+  if (opt.help) {
+    std::printf("%s\n", aggsim::kAggsimUsage);
+    return 0;
+  }
+  {
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--png", &opt.png}, {"--trace", &opt.trace}, {"--gif", &opt.gif}, {"--profile", &opt.profile}, {"--csv", &opt.csv}};
+    for (size_t i = 0; i < std::size(outputs); ++i)
+      for (size_t j = i + 1; j < std::size(outputs); ++j)
+        if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
+            io::SameOutput(*outputs[i].second, *outputs[j].second))
+          Usage(std::string(outputs[i].first) + " and " + outputs[j].first + " name the same file");
+  }
+  // Everything that can be known before the run is checked before it.
+  if (!opt.png.empty()) {
+    const io::Status png = io::ImageSupport(io::ImageFormat::Png);
+    if (!png.ok()) Fail("cannot write " + opt.png + ": " + png.reason());
+  }
+  if (!opt.gif.empty() && io::kGifUnavailable) Fail("cannot write " + opt.gif + ": " + io::kGifUnavailable);
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.csv}) {
+    if (path->empty()) continue;
+    const io::Status writable = io::CheckOutput(*path);
+    if (!writable.ok()) Fail(writable.reason());
+  }
+  if (opt.runs > 0) {
+    io::CatchStopRequests();
+    return RunEnsemble(argc, argv);
+  }
+  const std::string memory = MemoryFor(opt.screenW, opt.screenH);
+  if (!memory.empty()) Fail(memory);
+  io::CatchStopRequests();
+  graph::headless::SetScreen(opt.screenW, opt.screenH);
+  crt::scripted::Reset();
+  agg::InstallUnitTable();
+  sys::Exe_Entry(Program);
+}

@@ -1,0 +1,315 @@
+// aggbench: how fast the walk runs against its own bounds, in one sitting.
+//
+//   1. the generator alone: as many Random(3) pairs as the walk draws;
+//   2. a bare loop: the same launch, walk, checks, escape threshold, colour
+//      rule and block-read probing on a plain array of palette indices,
+//      with no hook, lock or palette: a bound for 3;
+//   3. the shipped path: the programs' code through the drawing hooks, the
+//      lock and the palette on the in-memory window;
+//   4. the shipped path on a live X11 window, run by the desktop build of
+//      this program as a child process when a display is there.
+// 2, 3 and 4 must stick the same particles in the same order.
+//
+// Each figure is the walking thread's processor time, not the clock's: on a
+// machine shared with other work the clock also counts the time spent
+// waiting for a processor.  Where the system keeps no thread times the
+// clock is used, and the output says so.
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "aggregation/program.h"
+#include "graph/graph.h"
+#include "graph/window.h"
+#ifndef _WIN32
+#include "io/process.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using agg::Extended;
+
+bool useClock = false;  // the system keeps no thread times
+
+// A stopwatch of the calling thread's processor time.
+struct Stopwatch {
+  Clock::time_point wall = Clock::now();
+  double cpu = sys::os::ThreadCpuSeconds();
+  double Seconds() const {
+    if (!useClock) {
+      const double used = sys::os::ThreadCpuSeconds() - cpu;
+      if (used > 0) return used;
+      useClock = true;
+    }
+    return std::chrono::duration<double>(Clock::now() - wall).count();
+  }
+};
+
+struct Figures {
+  uint64_t steps = 0;
+  double seconds = 0;
+  uint64_t hash = 0;  // of the stuck particles, in order
+  double rate() const { return seconds > 0 ? static_cast<double>(steps) / seconds : 0; }
+};
+
+uint32_t seed = 12345;
+uint64_t particles = 2000;
+int rounds = 3;
+uint64_t stuck = 0;
+uint64_t hash = 0;
+
+void Record(int16_t x, int16_t y, uint16_t colour) {
+  // FNV-1a over the stuck particles.
+  for (uint64_t v : {uint64_t(uint16_t(x)), uint64_t(uint16_t(y)), uint64_t(colour)}) {
+    hash = (hash ^ v) * 1099511628211ull;
+  }
+  ++stuck;
+}
+
+void FreshGenerator() {
+  sys::RandSeed = seed;
+  sys::InitialSeed = true;
+}
+
+// The walk's surface as a plain array of what each pixel reads back as.
+struct ArraySurface {
+  static inline std::vector<uint8_t> cells;
+  static inline int32_t width = 0, height = 0;
+  static inline uint8_t readBack[256];
+
+  static void Reset(int32_t w, int32_t h) {
+    width = w, height = h;
+    cells.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    // The nearest built-in entry to each entry's colour, lowest index first.
+    for (int i = 0; i < 256; ++i) {
+      const graph::RGBRec& c = graph::DefaultColors[i];
+      int best = 0, bestD = 1 << 30;
+      for (int j = 0; j < 256 && bestD != 0; ++j) {
+        const graph::RGBRec& e = graph::DefaultColors[j];
+        const int d = std::abs(c.Red - e.Red) + std::abs(c.Green - e.Green) + std::abs(c.Blue - e.Blue);
+        if (d < bestD) best = j, bestD = d;
+      }
+      readBack[i] = static_cast<uint8_t>(best);
+    }
+  }
+  // The cell at (x, y), which must lie on the array.
+  static const uint8_t* Cell(int32_t x, int32_t y) {
+    return cells.data() + static_cast<std::ptrdiff_t>(y) * width + x;
+  }
+  static uint16_t Get(int16_t x, int16_t y) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return 0;
+    return cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
+  static void Put(int16_t x, int16_t y, uint16_t colour) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = readBack[colour & 0xFF];
+  }
+};
+
+// The shipped neighbour test minus the hooks and the lock: the eight
+// probes read as one block straight from the array when the block lies on
+// it, else one by one with the edge checks.
+template <class Rule>
+[[gnu::always_inline]] inline bool BareNeighbourFound() {
+  const int32_t x = agg::X, y = agg::Y;
+  if (x >= 1 && y >= 1 && x < ArraySurface::width - 1 && y < ArraySurface::height - 1) [[likely]] {
+    const uint8_t* centre = ArraySurface::Cell(x, y);
+    const std::ptrdiff_t w = ArraySurface::width;
+    return agg::AnyNeighbour<Rule>([&](int16_t nx, int16_t ny) __attribute__((always_inline)) {
+      return uint16_t{centre[static_cast<std::ptrdiff_t>(ny - y) * w + (nx - x)]};
+    });
+  }
+  return agg::AnyNeighbour<Rule>(ArraySurface::Get);
+}
+
+// The shipped walk (agg::TAPAD) step for step, on the array: the same
+// draws, checked arithmetic, escape threshold and colour rule.
+template <class Rule>
+[[gnu::noinline]] void BareWalk() {
+  using namespace agg;
+  bool JO = false;
+  const uint32_t escape = EscapeLeastOfR();
+  for (;;) {
+    X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
+    Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
+    ++Steps;
+    JO = BareNeighbourFound<Rule>();
+    if (JO) break;
+    if (static_cast<uint32_t>(SquaredDistance()) >= escape) break;
+  }
+  if (JO) {
+    const uint16_t colour = Rule::Colour();
+    ArraySurface::Put(X, Y, colour);
+    Rule::AfterDraw();
+    if (Distance() >= R - RadiusStep) R = R + RadiusStep;
+    if (OnStuck) OnStuck(X, Y, colour);
+  }
+}
+
+template <class Rule, class Surface>
+Figures Grow() {
+  FreshGenerator();
+  agg::R = agg::StartRadius;
+  agg::SZIN = 200;
+  agg::Steps = 0;
+  stuck = 0;
+  hash = 14695981039346656037ull;
+  agg::OnStuck = Record;
+  Surface::Put(agg::CentreX, agg::CentreY, Rule::SeedColour);
+  const Stopwatch watch;
+  while (stuck < particles) {
+    agg::Launch();
+    if constexpr (std::is_same_v<Surface, ArraySurface>)
+      BareWalk<Rule>();
+    else
+      agg::TAPAD<Rule, Surface>();
+  }
+  const double s = watch.Seconds();
+  agg::OnStuck = nullptr;
+  return {agg::Steps, s, hash};
+}
+
+void OpenGraphics() {
+  sys::InitSystemUnit();
+  graph::InitializeGraph();
+  agg::GRAFIKA();
+  if (graph::GraphResult() != 0) {
+    std::fprintf(stderr, "aggbench: graphics could not be opened\n");
+    std::exit(1);
+  }
+}
+
+template <class Rule>
+Figures Shipped() {
+  graph::ClearViewPort();
+  return Grow<Rule, agg::HookSurface>();
+}
+
+Figures GeneratorBound(uint64_t steps) {
+  FreshGenerator();
+  int32_t sink = 0;
+  const Stopwatch watch;
+  for (uint64_t i = 0; i < steps; ++i) sink += sys::Random(3) + sys::Random(3);
+  const double s = watch.Seconds();
+  if (sink == -1) std::puts("");
+  return {steps, s, 0};
+}
+
+// Best of a few rounds, so that a moment's noise does not decide.
+template <class F>
+Figures Best(F run) {
+  Figures best = run();
+  for (int i = 1; i < rounds; ++i) {
+    const Figures f = run();
+    if (f.seconds < best.seconds) best = f;
+  }
+  return best;
+}
+
+bool ParseArgs(int argc, char** argv, bool& child) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a == "--child") {
+      child = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    const std::string_view v = argv[++i];
+    auto num = [&](auto& out) {
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
+      return ec == std::errc() && end == v.data() + v.size();
+    };
+    if (a == "--seed" ? !num(seed) : a == "--particles" ? !num(particles) || particles == 0
+                                   : a == "--rounds"    ? !num(rounds) || rounds < 1
+                                                        : true)
+      return false;
+  }
+  return true;
+}
+
+using Rule = agg::RadialRule;
+
+void ChildProgram() {
+  OpenGraphics();
+  const Figures f = Best([] { return Shipped<Rule>(); });
+  std::printf("%llu %.9f %llu\n", static_cast<unsigned long long>(f.steps), f.seconds,
+              static_cast<unsigned long long>(f.hash));
+  std::fflush(stdout);
+  graph::CloseGraph();
+}
+
+// The live-window figure from the desktop build, if there is one and a
+// display to run it on.
+bool LiveWindow(const char* self, Figures& out) {
+#ifdef _WIN32
+  (void)self, (void)out;
+  return false;
+#else
+  if (!std::getenv("DISPLAY")) return false;
+  std::string text;
+  if (!io::RunChild({std::string(self) + "_x11", "--child", "--seed", std::to_string(seed), "--particles",
+                        std::to_string(particles), "--rounds", std::to_string(rounds)},
+                       text))
+    return false;
+  unsigned long long steps = 0, h = 0;
+  double s = 0;
+  const bool ok = std::sscanf(text.c_str(), "%llu %lf %llu", &steps, &s, &h) == 3;
+  return ok && (out = {steps, s, h}, true);
+#endif
+}
+
+const char* self = "aggbench";
+
+void BenchProgram() {
+  OpenGraphics();
+  ArraySurface::Reset(graph::GetMaxX() + 1, graph::GetMaxY() + 1);
+  const Figures shipped = Best([] { return Shipped<Rule>(); });
+  const Figures bare = Best([] {
+    ArraySurface::Reset(ArraySurface::width, ArraySurface::height);
+    return Grow<Rule, ArraySurface>();
+  });
+  const Figures gen = Best([&] { return GeneratorBound(shipped.steps); });
+  Figures live;
+  const bool haveLive = LiveWindow(self, live);
+
+  std::printf("aggradial, seed %u, %llu particles, %llu walk steps, best of %d rounds, %s\n", seed,
+              static_cast<unsigned long long>(particles), static_cast<unsigned long long>(shipped.steps), rounds,
+              useClock ? "by the clock" : "by processor time");
+  std::printf("  1 generator bound   %12.0f steps/s\n", gen.rate());
+  std::printf("  2 bare loop         %12.0f steps/s\n", bare.rate());
+  std::printf("  3 shipped, headless %12.0f steps/s\n", shipped.rate());
+  if (haveLive)
+    std::printf("  4 shipped, X11      %12.0f steps/s\n", live.rate());
+  else
+    std::printf("  4 shipped, X11      not measured (no display or no desktop build)\n");
+  std::printf("  ratio 3/2 %.3f   ratio 3/1 %.3f", shipped.rate() / bare.rate(), shipped.rate() / gen.rate());
+  if (haveLive) std::printf("   ratio 4/3 %.3f", live.rate() / shipped.rate());
+  std::printf("\n");
+  bool same = bare.hash == shipped.hash && bare.steps == shipped.steps;
+  if (haveLive) same = same && live.hash == shipped.hash && live.steps == shipped.steps;
+  std::printf("  same particles in the same order: %s\n", same ? "yes" : "NO - FAILURE");
+  std::fflush(stdout);
+  graph::CloseGraph();
+  if (!same) sys::Halt(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool child = false;
+  if (!ParseArgs(argc, argv, child)) {
+    std::fprintf(stderr, "usage: aggbench [--seed N] [--particles N] [--rounds N]\n");
+    return 2;
+  }
+  self = argv[0];
+  sys::Exe_Entry(child ? ChildProgram : BenchProgram);
+}

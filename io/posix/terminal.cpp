@@ -1,0 +1,36 @@
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "io/terminal.h"
+
+namespace io {
+namespace {
+
+std::atomic<bool> resized{false};
+
+void OnResize(int) { resized.store(true); }
+
+}  // namespace
+
+StatusLineTerminal PrepareStatusLine() {
+  if (!::isatty(STDERR_FILENO)) return {};
+  struct sigaction sa{};
+  sa.sa_handler = OnResize;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  ::sigaction(SIGWINCH, &sa, nullptr);
+  return {true, true};
+}
+
+int TerminalColumns() {
+  winsize ws{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) != 0) return 0;
+  return ws.ws_col;
+}
+
+bool TerminalResized() { return resized.exchange(false); }
+
+}  // namespace io

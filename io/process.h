@@ -1,0 +1,36 @@
+// Child processes started directly, without a shell between: their names
+// and arguments reach them as they are, whatever characters they hold.  The
+// runs of an ensemble, and the benchmark's live-window helper.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace io {
+
+// The running program's own executable, or an empty string.
+std::string SelfPath();
+
+struct Child {
+  intptr_t process = -1;  // the process (its id, or its handle)
+  intptr_t output = -1;   // the read end of its standard output
+};
+
+// Starts program with args (not counting the program's name), its standard
+// output into a pipe, standard error and input shared with this process.
+// False, with a one-line reason, when it cannot be started.
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error);
+
+// Reads the child's output to its end and waits for it to exit; returns its
+// exit code, or 128 + the signal that ended it.
+int WaitChild(Child& child, std::string& output);
+
+#ifndef _WIN32
+// Runs argv (the program's path first; a bare name is looked up in the
+// PATH, as a shell would) with standard error on the null device and
+// collects its standard output.  True when it ran and exited with code 0.
+bool RunChild(const std::vector<std::string>& argv, std::string& out);
+#endif
+
+}  // namespace io
