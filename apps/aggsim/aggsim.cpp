@@ -52,7 +52,7 @@ io::Progress progress;
 io::TimeLeft timeLeft;
 
 [[noreturn]] void Usage(const std::string& why) {
-  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), aggsim::kAggsimUsage);
+  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), aggsim::AggsimUsage().c_str());
   std::exit(2);
 }
 
@@ -287,25 +287,9 @@ std::string MemoryFor(int32_t w, int32_t h) {
   return {};
 }
 
-// The arguments of one run of an ensemble: the user's own, less the
-// ensemble's and the seed, and the outputs only for the last run.
-std::vector<std::string> RunArguments(int argc, char** argv, uint32_t seed, bool last) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    if (a == "--stats" || a == "--record") continue;
-    const bool drop = a == "--runs" || a == "--jobs" || a == "--csv" || a == "--seed" ||
-                      (!last && (a == "--png" || a == "--trace" || a == "--gif" || a == "--profile"));
-    if (!drop) args.insert(args.end(), {argv[i], argv[i + 1]});
-    ++i;
-  }
-  args.insert(args.end(), {"--seed", std::to_string(seed), "--record"});
-  return args;
-}
-
 // --runs: each run a process of its own, J at a time; their lines in the
 // order of their seeds whatever order they end in.
-int RunEnsemble(int argc, char** argv) {
+int RunEnsemble() {
   const std::string self = io::SelfPath();
   if (self.empty()) Fail("cannot find this program's file to start the runs");
   const uint32_t first = opt.seeded ? opt.seed
@@ -325,7 +309,7 @@ int RunEnsemble(int argc, char** argv) {
     while (failure.empty() && next < opt.runs && running.size() < jobs) {
       const uint32_t seed = first + next;  // consecutive, wrapping round
       Running r{next + 1, seed, {}};
-      if (!io::StartChild(self, RunArguments(argc, argv, seed, next + 1 == opt.runs), r.child, failure)) break;
+      if (!io::StartChild(self, aggsim::RunArguments(opt, seed, next + 1 == opt.runs), r.child, failure)) break;
       running.push_back(r);
       ++next;
     }
@@ -368,7 +352,7 @@ int main(int argc, char** argv) {
   if (!parsed.error.empty()) Usage(parsed.error);
   opt = parsed.options;
   if (opt.help) {
-    std::printf("%s\n", aggsim::kAggsimUsage);
+    std::fputs(aggsim::AggsimHelp().c_str(), stdout);
     return 0;
   }
   {
@@ -393,7 +377,7 @@ int main(int argc, char** argv) {
   }
   if (opt.runs > 0) {
     io::CatchStopRequests();
-    return RunEnsemble(argc, argv);
+    return RunEnsemble();
   }
   const std::string memory = MemoryFor(opt.screenW, opt.screenH);
   if (!memory.empty()) Fail(memory);

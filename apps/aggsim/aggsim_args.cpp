@@ -1,16 +1,8 @@
 #include "apps/aggsim/aggsim_args.h"
 
 #include <charconv>
-#include <string_view>
 
 namespace aggsim {
-
-const char* const kAggsimUsage =
-    "usage: aggsim [--rule white|radial|order] [--seed N] [--particles N] [--seconds S] [--radius R]\n"
-    "              [--screen WxH] [--png FILE] [--trace FILE] [--stats] [--start-radius R]\n"
-    "              [--gif FILE] [--frame-every N] [--fps F] [--profile FILE]\n"
-    "              [--runs N] [--jobs J] [--csv FILE]\n"
-    "       FILE - is standard output";
 
 namespace {
 
@@ -20,55 +12,112 @@ bool ParseNumber(std::string_view s, T& out) {
   return ec == std::errc() && end == s.data() + s.size();
 }
 
-bool TakesValue(std::string_view a) {
-  for (std::string_view o : {"--rule", "--seed", "--particles", "--seconds", "--radius", "--screen", "--png",
-                             "--trace", "--start-radius", "--gif", "--frame-every", "--fps", "--profile", "--runs",
-                             "--jobs", "--csv"})
-    if (a == o) return true;
-  return false;
+// A check that fails names the option and the value.
+std::string Bad(std::string_view option, std::string_view value) {
+  return "bad value for " + std::string(option) + ": " + std::string(value);
 }
 
-std::string Check(AggsimOptions& opt, std::string_view a, std::string_view v) {
-  const std::string bad = "bad value for " + std::string(a) + ": " + std::string(v);
-  if (a == "--rule") {
-    if (v == "white") opt.rule = RuleKind::White;
-    else if (v == "radial") opt.rule = RuleKind::Radial;
-    else if (v == "order") opt.rule = RuleKind::Order;
-    else return bad;
-  } else if (a == "--seed") {
-    if (!ParseNumber(v, opt.seed)) return bad;
-    opt.seeded = true;
-  } else if (a == "--particles") {
-    if (!ParseNumber(v, opt.particles) || opt.particles == 0 || opt.particles == UINT64_MAX) return bad;
-    opt.particlesSet = true;
-  } else if (a == "--seconds") {
-    if (!ParseNumber(v, opt.seconds) || !(opt.seconds > 0) || opt.seconds > 1e7) return bad;
-  } else if (a == "--radius") {
-    if (!ParseNumber(v, opt.radius) || !(opt.radius > 0) || opt.radius > 1e6) return bad;
-  } else if (a == "--screen") {
-    const size_t x = v.find('x');
-    if (x == std::string_view::npos || !ParseNumber(v.substr(0, x), opt.screenW) ||
-        !ParseNumber(v.substr(x + 1), opt.screenH) || opt.screenW < 1 || opt.screenH < 50 || opt.screenW > 16384 ||
-        opt.screenH > 16384)
-      return bad;
-  } else if (a == "--png" || a == "--trace" || a == "--gif" || a == "--profile" || a == "--csv") {
-    if (v.empty()) return "an empty file name for " + std::string(a);
-    (a == "--png" ? opt.png : a == "--trace" ? opt.trace : a == "--gif" ? opt.gif : a == "--profile" ? opt.profile : opt.csv) = v;
-  } else if (a == "--frame-every") {
-    if (!ParseNumber(v, opt.frameEvery) || opt.frameEvery == 0) return bad;
-  } else if (a == "--fps") {
-    // A GIF times its frames in hundredths of a second.
-    if (!ParseNumber(v, opt.fps) || !(opt.fps >= 0.01) || opt.fps > 100) return bad;
-  } else if (a == "--runs") {
-    if (!ParseNumber(v, opt.runs) || opt.runs == 0 || opt.runs > 1000000) return bad;
-  } else if (a == "--jobs") {
-    if (!ParseNumber(v, opt.jobs) || opt.jobs == 0 || opt.jobs > 1024) return bad;
-  } else if (a == "--start-radius") {
-    if (!ParseNumber(v, opt.startRadius) || !(opt.startRadius >= 0) || opt.startRadius > 1e9) return bad;
-    opt.startRadiusSet = true;
-  }
+std::string FileName(std::string& into, std::string_view option, std::string_view v) {
+  if (v.empty()) return "an empty file name for " + std::string(option);
+  into = v;
   return {};
 }
+
+// Each option's check, in table order.
+std::string TakeRule(AggsimOptions& o, std::string_view v) {
+  if (v == "white") o.rule = RuleKind::White;
+  else if (v == "radial") o.rule = RuleKind::Radial;
+  else if (v == "order") o.rule = RuleKind::Order;
+  else return Bad("--rule", v);
+  return {};
+}
+std::string TakeSeed(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.seed)) return Bad("--seed", v);
+  o.seeded = true;
+  return {};
+}
+std::string TakeParticles(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.particles) || o.particles == 0 || o.particles == UINT64_MAX) return Bad("--particles", v);
+  o.particlesSet = true;
+  return {};
+}
+std::string TakeSeconds(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.seconds) || !(o.seconds > 0) || o.seconds > 1e7) return Bad("--seconds", v);
+  return {};
+}
+std::string TakeRadius(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.radius) || !(o.radius > 0) || o.radius > 1e6) return Bad("--radius", v);
+  return {};
+}
+std::string TakeScreen(AggsimOptions& o, std::string_view v) {
+  const size_t x = v.find('x');
+  if (x == std::string_view::npos || !ParseNumber(v.substr(0, x), o.screenW) ||
+      !ParseNumber(v.substr(x + 1), o.screenH) || o.screenW < 1 || o.screenH < 50 || o.screenW > 16384 ||
+      o.screenH > 16384)
+    return Bad("--screen", v);
+  return {};
+}
+std::string TakeStartRadius(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.startRadius) || !(o.startRadius >= 0) || o.startRadius > 1e9) return Bad("--start-radius", v);
+  o.startRadiusSet = true;
+  return {};
+}
+std::string TakeFrameEvery(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.frameEvery) || o.frameEvery == 0) return Bad("--frame-every", v);
+  return {};
+}
+std::string TakeFps(AggsimOptions& o, std::string_view v) {
+  // A GIF times its frames in hundredths of a second.
+  if (!ParseNumber(v, o.fps) || !(o.fps >= 0.01) || o.fps > 100) return Bad("--fps", v);
+  return {};
+}
+std::string TakeRuns(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.runs) || o.runs == 0 || o.runs > 1000000) return Bad("--runs", v);
+  return {};
+}
+std::string TakeJobs(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.jobs) || o.jobs == 0 || o.jobs > 1024) return Bad("--jobs", v);
+  return {};
+}
+
+constexpr OptionSpec kTable[] = {
+    {"--rule", "white|radial|order", "whose colouring to follow: aggwhite's (the default), aggradial's or aggorder's",
+     ToRuns::Each, TakeRule},
+    {"--seed", "N", "the generator's seed, for a reproducible run (default: the clock); with --runs, the first run's",
+     ToRuns::Never, TakeSeed},
+    {"--particles", "N", "end after N stuck particles (default 1000, or none with --seconds or --radius)",
+     ToRuns::Each, TakeParticles},
+    {"--seconds", "S", "end at the first particle that sticks after S seconds", ToRuns::Each, TakeSeconds},
+    {"--radius", "R", "end at the first particle that widens the launch circle to R", ToRuns::Each, TakeRadius},
+    {"--screen", "WxH", "the screen the surface is chosen for (default 1024x768)", ToRuns::Each, TakeScreen},
+    {"--png", "FILE", "write the picture as a PNG", ToRuns::LastOnly,
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.png, "--png", v); }},
+    {"--trace", "FILE", "write each stuck particle as a line x,y,colour", ToRuns::LastOnly,
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.trace, "--trace", v); }},
+    {"--stats", "", "print the aggregate's radius of gyration and fractal dimension", ToRuns::Never,
+     [](AggsimOptions& o, std::string_view) {
+       o.stats = true;
+       return std::string();
+     }},
+    {"--start-radius", "R", "the launch circle's radius at the start (default 60)", ToRuns::Each, TakeStartRadius},
+    {"--gif", "FILE", "film the growth as an animated GIF", ToRuns::LastOnly,
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }},
+    {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery},
+    {"--fps", "F", "the film's frames a second (default 25)", ToRuns::Each, TakeFps},
+    {"--profile", "FILE", "write the mass-radius profile N(r) as CSV", ToRuns::LastOnly,
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); }},
+    {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
+     TakeRuns},
+    {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs},
+    {"--csv", "FILE", "with --runs: write a table of the runs' figures", ToRuns::Never,
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.csv, "--csv", v); }},
+    {"--record", "", "", ToRuns::Never,
+     [](AggsimOptions& o, std::string_view) {
+       o.record = true;
+       return std::string();
+     },
+     true},
+};
 
 // The user's words are shown in the reason: control characters (a newline,
 // an escape sequence) as '?', so that it stays one plain line.
@@ -78,32 +127,68 @@ std::string OneLine(std::string s) {
   return s;
 }
 
+const OptionSpec* Find(std::string_view name) {
+  for (const OptionSpec& o : kTable)
+    if (o.name == name) return &o;
+  return nullptr;
+}
+
+// A full 80-column line wraps by itself in a Windows console, which then
+// shows an empty line after it.
+constexpr size_t kColumns = 79;
+
+// Words of text after indent, broken before kColumns.
+void Wrap(std::string& out, std::string_view text, size_t column, size_t indent) {
+  while (!text.empty()) {
+    const size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    if (column > indent && column + 1 + word.size() > kColumns) {
+      out += "\n" + std::string(indent, ' ');
+      column = indent;
+    } else if (column > indent) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+    text = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+  }
+}
+
+std::string Shown(const OptionSpec& o) {
+  return std::string(o.name) + (o.value.empty() ? "" : " " + std::string(o.value));
+}
+
 }  // namespace
+
+std::span<const OptionSpec> AggsimOptionTable() { return kTable; }
 
 AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   AggsimArgs r;
   AggsimOptions& opt = r.options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
-    if (a == "--help" || a == "-h") {
+    if (a == "--help" || a == "-h" || a == "/?") {
       opt.help = true;
       return r;
     }
-    if (a == "--stats" || a == "--record") {
-      (a == "--stats" ? opt.stats : opt.record) = true;
-      continue;
-    }
-    if (!TakesValue(a)) {
+    const OptionSpec* spec = Find(a);
+    if (!spec) {
       r.error = OneLine(a.size() > 1 && a[0] == '-' ? "unknown option " + std::string(a)
                                                     : "unexpected argument " + std::string(a));
       return r;
     }
-    if (i + 1 >= args.size()) {
-      r.error = "missing value for " + std::string(a);
-      return r;
+    std::string value;
+    if (!spec->value.empty()) {
+      if (i + 1 >= args.size()) {
+        r.error = "missing value for " + std::string(a);
+        return r;
+      }
+      value = args[++i];
     }
-    r.error = OneLine(Check(opt, a, args[++i]));
+    r.error = OneLine(spec->take(opt, value));
     if (!r.error.empty()) return r;
+    opt.given.emplace_back(spec, std::move(value));
   }
   // A time or a radius to reach ends the run by itself; a count then
   // applies only when one is given too.
@@ -113,6 +198,60 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   if (opt.runs > 0 && (opt.png == "-" || opt.trace == "-" || opt.gif == "-" || opt.profile == "-"))
     r.error = "with --runs only --csv can go to standard output";
   return r;
+}
+
+std::string AggsimUsage() {
+  static const std::string_view lead = "usage: aggsim ";
+  std::string out(lead);
+  std::string words;
+  for (const OptionSpec& o : kTable) {
+    if (o.internal) continue;
+    // Each bracket stays whole on a line: its spaces become no-break marks.
+    std::string item = "[" + Shown(o) + "]";
+    for (char& c : item)
+      if (c == ' ') c = '\x01';
+    words += (words.empty() ? "" : " ") + item;
+  }
+  Wrap(out, words, lead.size(), lead.size());
+  for (char& c : out)
+    if (c == '\x01') c = ' ';
+  out += "\n       aggsim --help\n       FILE - is standard output";
+  return out;
+}
+
+std::string AggsimHelp() {
+  std::string out = AggsimUsage() + "\n\n";
+  Wrap(out,
+       "Grows a diffusion-limited aggregate as aggwhite, aggradial and aggorder do, without a window, and writes "
+       "what grew.",
+       0, 0);
+  out += "\n\nOptions:\n";
+  constexpr size_t kHelpColumn = 24;
+  for (const OptionSpec& o : kTable) {
+    if (o.internal) continue;
+    std::string line = "  " + Shown(o);
+    size_t column = line.size();
+    if (column + 2 > kHelpColumn) {
+      line += "\n" + std::string(kHelpColumn, ' ');
+    } else {
+      line += std::string(kHelpColumn - column, ' ');
+    }
+    Wrap(line, o.help, kHelpColumn, kHelpColumn);
+    out += line + "\n";
+  }
+  out += "  -h, --help, /?        print this help and exit\n";
+  return out;
+}
+
+std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t seed, bool last) {
+  std::vector<std::string> args;
+  for (const auto& [spec, value] : options.given) {
+    if (spec->toRuns == ToRuns::Never || (spec->toRuns == ToRuns::LastOnly && !last)) continue;
+    args.emplace_back(spec->name);
+    if (!spec->value.empty()) args.push_back(value);
+  }
+  args.insert(args.end(), {"--seed", std::to_string(seed), "--record"});
+  return args;
 }
 
 }  // namespace aggsim

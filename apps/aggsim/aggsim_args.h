@@ -1,14 +1,21 @@
 // aggsim's command line, parsed apart from the run so that tests and a
-// fuzzer can call it on any words.
+// fuzzer can call it on any words.  Each option is declared once, in one
+// table that drives the parser, the help, and the arguments handed to each
+// run of an ensemble.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace aggsim {
 
 enum class RuleKind { White, Radial, Order };
+
+struct OptionSpec;
 
 struct AggsimOptions {
   RuleKind rule = RuleKind::White;
@@ -30,7 +37,29 @@ struct AggsimOptions {
   uint32_t runs = 0;     // 0: one run in this process
   uint32_t jobs = 0;     // 0: one per processor
   bool record = false;   // a run of an ensemble: its record line, no progress
+  // The options as given, in order, with their values ("" for a flag).
+  std::vector<std::pair<const OptionSpec*, std::string>> given;
 };
+
+// How an option given to an ensemble reaches each of its runs.
+enum class ToRuns {
+  Each,      // every run gets it as given
+  LastOnly,  // only the last run (its outputs), so that they are written once
+  Never,     // the ensemble's own (or replaced per run, as the seed is)
+};
+
+struct OptionSpec {
+  std::string_view name;   // "--rule"
+  std::string_view value;  // how the value is shown ("FILE"); empty for a flag
+  std::string_view help;   // one line: what it does
+  ToRuns toRuns;
+  // Takes the value into the options: an empty string, or why it is bad.
+  std::string (*take)(AggsimOptions& options, std::string_view value);
+  bool internal = false;  // not for users: left out of the usage and help
+};
+
+// Every option, in the order the help lists them.
+std::span<const OptionSpec> AggsimOptionTable();
 
 struct AggsimArgs {
   AggsimOptions options;
@@ -40,6 +69,13 @@ struct AggsimArgs {
 // args without the program's name.
 AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args);
 
-extern const char* const kAggsimUsage;
+// The usage lines (each within 80 columns), shown after a usage error.
+std::string AggsimUsage();
+// The usage, then each option with its meaning: what --help prints.
+std::string AggsimHelp();
+
+// The arguments of one run of an ensemble: the user's own as the table
+// passes them on, then the run's seed and the record request.
+std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t seed, bool last);
 
 }  // namespace aggsim

@@ -4,6 +4,8 @@
 
 #include "apps/aggsim/aggsim_args.h"
 
+#include <sstream>
+
 namespace {
 
 std::string ErrorOf(std::vector<std::string> args) { return aggsim::ParseAggsimArgs(args).error; }
@@ -20,6 +22,7 @@ TEST(AggsimArgs, EachMistakeIsNamedForWhatItIs) {
   EXPECT_EQ(ErrorOf({"--rule", "blue"}), "bad value for --rule: blue");
   EXPECT_EQ(ErrorOf({"--help", "--bogus"}), "") << "help wins over what follows";
   EXPECT_TRUE(aggsim::ParseAggsimArgs({"--seed", "1", "-h"}).options.help);
+  EXPECT_TRUE(aggsim::ParseAggsimArgs({"/?"}).options.help) << "the Windows way of asking";
   // A word with a line end or an escape sequence, as its fuzzer found,
   // still gives one plain line.
   EXPECT_EQ(ErrorOf({"--radius", "9\n--stats"}), "bad value for --radius: 9?--stats");
@@ -57,6 +60,66 @@ TEST(AggsimArgs, ATimeOrRadiusLiftsTheDefaultCount) {
   EXPECT_EQ(aggsim::ParseAggsimArgs({"--seconds", "2"}).options.particles, UINT64_MAX);
   EXPECT_EQ(aggsim::ParseAggsimArgs({"--radius", "90"}).options.particles, UINT64_MAX);
   EXPECT_EQ(aggsim::ParseAggsimArgs({"--radius", "90", "--particles", "5"}).options.particles, 5u);
+}
+
+// Every option a user may give is in the usage and in the help with a
+// meaning, every line fits an 80-column console, and the internal one
+// stays out of sight.
+TEST(AggsimArgs, TheHelpListsEveryOptionWithItsMeaning) {
+  const std::string usage = aggsim::AggsimUsage(), help = aggsim::AggsimHelp();
+  EXPECT_EQ(help.rfind("usage: aggsim ", 0), 0u) << "the usage line comes first";
+  EXPECT_EQ(help.rfind(usage, 0), 0u);
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LT(line.size(), 80u) << line;
+  size_t shown = 0;
+  for (const aggsim::OptionSpec& o : aggsim::AggsimOptionTable()) {
+    const std::string name(o.name);
+    if (o.internal) {
+      EXPECT_EQ(help.find(name), std::string::npos) << name;
+      continue;
+    }
+    ++shown;
+    EXPECT_NE(usage.find("[" + name), std::string::npos) << name;
+    const size_t at = help.find("\n  " + name);
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_NE(help.find(std::string(o.help.substr(0, 12)), at), std::string::npos) << name << " has no meaning shown";
+    EXPECT_FALSE(o.help.empty()) << name;
+  }
+  EXPECT_GE(shown, 17u);
+}
+
+// What each run of an ensemble is given, read back by the same parser: the
+// user's choices all arrive, the outputs only at the last run, and nothing
+// of the ensemble's own.
+TEST(AggsimArgs, EachRunOfAnEnsembleGetsTheUsersOptions) {
+  const aggsim::AggsimArgs user = aggsim::ParseAggsimArgs(
+      {"--rule", "order", "--seed", "7", "--particles", "300", "--seconds", "9", "--radius", "80", "--screen", "800x600",
+       "--png", "p.png", "--trace", "t.csv", "--stats", "--start-radius", "12", "--gif", "f.gif", "--frame-every",
+       "3", "--fps", "10", "--profile", "n.csv", "--runs", "5", "--jobs", "2", "--csv", "all.csv"});
+  ASSERT_EQ(user.error, "");
+  for (const bool last : {false, true}) {
+    const aggsim::AggsimArgs run = aggsim::ParseAggsimArgs(aggsim::RunArguments(user.options, 1234, last));
+    ASSERT_EQ(run.error, "");
+    const aggsim::AggsimOptions& o = run.options;
+    EXPECT_EQ(o.rule, aggsim::RuleKind::Order);
+    EXPECT_EQ(o.seed, 1234u);
+    EXPECT_EQ(o.particles, 300u);
+    EXPECT_EQ(o.seconds, 9);
+    EXPECT_EQ(o.radius, 80);
+    EXPECT_EQ(o.screenW, 800);
+    EXPECT_EQ(o.startRadius, 12);
+    EXPECT_EQ(o.frameEvery, 3u);
+    EXPECT_EQ(o.fps, 10);
+    EXPECT_TRUE(o.record);
+    EXPECT_FALSE(o.stats);
+    EXPECT_EQ(o.runs, 0u);
+    EXPECT_EQ(o.jobs, 0u);
+    EXPECT_EQ(o.csv, "");
+    EXPECT_EQ(o.png, last ? "p.png" : "");
+    EXPECT_EQ(o.trace, last ? "t.csv" : "");
+    EXPECT_EQ(o.gif, last ? "f.gif" : "");
+    EXPECT_EQ(o.profile, last ? "n.csv" : "");
+  }
 }
 
 }  // namespace
