@@ -6,22 +6,30 @@
 
 namespace io {
 
-void TimeLeft::Sample(double seconds, double measure) {
-  if (samples_.empty() || measure > samples_.back().second) samples_.push_back({seconds, measure});
+void TimeLeft::Sample(double seconds, double measure, double work) {
+  if (samples_.empty() || measure > samples_.back().measure) samples_.push_back({seconds, measure, work});
 }
 
 double TimeLeft::To(double goal) const {
   if (samples_.size() < 2) return -1;
-  const auto [t, m] = samples_.back();
-  if (m >= goal) return 0;
-  // Too early, the start-up's cost still weighs.
-  if (t < 1.0) return -1;
-  const auto half = std::lower_bound(samples_.begin(), samples_.end(), t / 2,
-                                     [](const std::pair<double, double>& s, double v) { return s.first < v; });
-  const auto [t0, m0] = *half;
-  if (!(t0 > 0) || !(m > m0 * 1.02)) return -1;
-  const double power = std::clamp(std::log(t / t0) / std::log(m / m0), 1.0, 4.0);
-  return t * std::pow(goal / m, power) - t;
+  const Point& now = samples_.back();
+  if (now.measure >= goal) return 0;
+  // Too early: the start-up's cost still weighs in the speed.
+  if (now.seconds < 1.0) return -1;
+  const auto from = [&](auto key, double value) {
+    return *std::lower_bound(samples_.begin(), samples_.end(), value,
+                             [&](const Point& p, double v) { return key(p) < v; });
+  };
+  const Point half = from([](const Point& p) { return p.measure; }, now.measure / 2);
+  if (!(half.measure > 0) || !(half.work > 0) || !(now.measure > half.measure * 1.02) || !(now.work > half.work))
+    return -1;
+  const double power = std::clamp(std::log(now.work / half.work) / std::log(now.measure / half.measure), 0.5, 6.0);
+  const Point recent = from([](const Point& p) { return p.seconds; }, now.seconds / 2);
+  const double speed = recent.seconds < now.seconds && now.work > recent.work
+                           ? (now.work - recent.work) / (now.seconds - recent.seconds)
+                           : now.work / now.seconds;
+  if (!(speed > 0)) return -1;
+  return now.work * (std::pow(goal / now.measure, power) - 1) / speed;
 }
 
 std::string ProgressLine(const ProgressFigures& f, int columns) {

@@ -13,18 +13,26 @@
 
 namespace io {
 
-// Seconds left to a goal, from how the time taken so far grew with the
-// measure that sets the end (particles stuck, or the launch radius).  The
-// walk's cost per particle grows with the aggregate, so time goes as a
-// power of either; the power is read off the second half of the run so far.
+// Seconds left to a goal (particles stuck, or the launch radius), from how
+// the walk's work grew with that measure and how fast the work goes now.
+// The work is the count of the walk's steps, the same on any machine for a
+// seed; a particle costs more as the aggregate grows, so the work goes as a
+// power of the measure, read off the second half of the measure so far.  The
+// speed is read off the second half of the time so far, so that a machine
+// that gets busier or quieter mid-run is followed.  A pure function of the
+// samples it is given: no clock of its own.
 class TimeLeft {
  public:
-  void Sample(double seconds, double measure);
+  // At `seconds` into the run, `measure` reached after `work` steps.
+  void Sample(double seconds, double measure, double work);
   // Negative while it cannot be told yet.
   double To(double goal) const;
 
  private:
-  std::vector<std::pair<double, double>> samples_;
+  struct Point {
+    double seconds, measure, work;
+  };
+  std::vector<Point> samples_;
 };
 
 // The figures one line shows.

@@ -5,8 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --preset win32 >/dev/null
 cmake --build build-win -j"${AGG_JOBS:-2}"
 for exe in aggregation/aggwhite.exe aggregation/aggradial.exe aggregation/aggorder.exe apps/aggsim/aggsim.exe; do
   desc=$(file -b "build-win/$exe")

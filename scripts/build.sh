@@ -4,5 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_DESKTOP_BACKEND=x11 >/dev/null
+cmake --preset dev >/dev/null
 cmake --build build -j"$(nproc)"

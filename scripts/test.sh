@@ -2,9 +2,24 @@
 # Builds everything and runs the whole test suite, then again under the
 # sanitizers, and the fuzzers.  The window tests start X servers of their own
 # (Xvfb) and a window manager (openbox).
+#
+#   bash scripts/test.sh            everything, as CI runs it
+#   bash scripts/test.sh --quick    the plain suite less the slow labels (the
+#                                   X servers, the timed run, the installed
+#                                   tree): a minute or two on a built tree
 set -euo pipefail
 cd "$(dirname "$0")/.."
+quick=0
+case "${1:-}" in
+  --quick) quick=1 ;;
+  "") ;;
+  *) echo "usage: bash scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 bash scripts/build.sh
+if [ $quick -eq 1 ]; then
+  bash scripts/deps.sh tmux
+  exec ctest --preset quick -j"$(nproc)"
+fi
 bash scripts/deps.sh xvfb openbox man-db tmux
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # The same suite under the address and undefined-behaviour sanitizers, the

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev xvfb openbox
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_SANITIZE=thread >/dev/null
+cmake --preset tsan >/dev/null
 cmake --build build-tsan -j"$(nproc)" --target graph_tests x11_window_tests x11_program_tests aggwhite
 export TSAN_OPTIONS="suppressions=$(pwd)/tests/graph/x11/tsan.supp halt_on_error=1"
 ./build-tsan/tests/graph/graph_tests

@@ -70,10 +70,10 @@ double SecondsLeft(double now) {
     if (l >= 0) left = left < 0 ? l : std::min(left, l);
   };
   if (opt.particles != UINT64_MAX) {
-    timeLeft.Sample(now, static_cast<double>(stuck));
+    timeLeft.Sample(now, static_cast<double>(stuck), static_cast<double>(agg::Steps));
     sooner(timeLeft.To(static_cast<double>(opt.particles)));
   } else if (opt.radius > 0) {
-    timeLeft.Sample(now, static_cast<double>(agg::R));
+    timeLeft.Sample(now, static_cast<double>(agg::R), static_cast<double>(agg::Steps));
     sooner(timeLeft.To(opt.radius));
   }
   if (opt.seconds > 0) sooner(std::max(0.0, opt.seconds - now));

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/posix/process.h"
+
 namespace {
 
 struct Ended {
@@ -26,38 +28,25 @@ enum class Sink { Pipe, Pty, DevFull };
 // the given sink, in an address space limited to addressSpace bytes when
 // given; returns its exit code and what it wrote there.
 Ended RunProcess(std::vector<std::string> args, Sink sink, bool withStderr = false, rlim_t addressSpace = 0) {
-  int readFd = -1, writeFd = -1;
-  if (sink == Sink::Pipe) {
-    int p[2];
-    if (pipe(p) != 0) return {};
-    readFd = p[0], writeFd = p[1];
-  } else if (sink == Sink::Pty) {
-    if (openpty(&readFd, &writeFd, nullptr, nullptr, nullptr) != 0) return {};
-  } else {
-    writeFd = open("/dev/full", O_WRONLY);
+  testsupport::ProcessOptions options{.argv = std::move(args), .stderrToStdout = withStderr, .addressSpace = addressSpace};
+  int master = -1;
+  if (sink == Sink::Pty) {
+    if (openpty(&master, &options.stdoutFd, nullptr, nullptr, nullptr) != 0) return {};
+  } else if (sink == Sink::DevFull) {
+    options.stdoutFd = open("/dev/full", O_WRONLY | O_CLOEXEC);
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const rlimit limit{addressSpace, addressSpace};
-    if (addressSpace != 0) setrlimit(RLIMIT_AS, &limit);
-    dup2(writeFd, STDOUT_FILENO);
-    if (withStderr) dup2(writeFd, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(writeFd);
+  testsupport::Process process(options);
+  if (options.stdoutFd >= 0) close(options.stdoutFd);
   Ended e;
-  if (readFd >= 0) {
+  if (master >= 0) {
+    // A terminal's reader sees the end as an error once the program closes it.
     char buf[4096];
-    for (ssize_t n; (n = read(readFd, buf, sizeof buf)) > 0;) e.out.append(buf, static_cast<size_t>(n));
-    close(readFd);
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) e.out.append(buf, static_cast<size_t>(n));
+    close(master);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  e.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  const testsupport::Ran r = process.Wait();
+  if (sink == Sink::Pipe) e.out = r.out;
+  e.code = r.code();
   return e;
 }
 

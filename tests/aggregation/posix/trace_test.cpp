@@ -9,14 +9,11 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/files.h"
+
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testsupport::Slurp;
 
 TEST(Trace, SeededRunsGiveTheKeptTraces) {
   const struct {

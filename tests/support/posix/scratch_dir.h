@@ -6,17 +6,12 @@
 #include <stdlib.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
-namespace testsupport {
+#include "tests/support/files.h"
 
-inline std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+namespace testsupport {
 
 class ScratchDirTest : public testing::Test {
  protected:

@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/posix/process.h"
+
 namespace {
 
 struct Result {
@@ -24,28 +27,17 @@ struct Result {
   std::string out;
 };
 
-// Runs aggsim with args, standard output captured, standard error shown.
+// Runs aggsim with args through a shell (they may redirect), standard
+// output captured, standard error shown.
 Result Aggsim(const std::string& args) {
-  Result r;
-  const std::string cmd = std::string(AGGSIM) + " " + args;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = pclose(p);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  const testsupport::Ran ran = testsupport::Run({.argv = {"/bin/sh", "-c", std::string(AGGSIM) + " " + args}});
+  std::fputs(ran.err.c_str(), stderr);
+  return {ran.code(), ran.out};
 }
 
 std::string Temp(const std::string& name) { return testing::TempDir() + "aggsim." + std::to_string(getpid()) + "." + name; }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testsupport::Slurp;
 
 std::vector<uint32_t> ReadPng(const std::string& path, int& w, int& h) {
   png_image image;
