@@ -3,8 +3,8 @@
 # build's in one sitting: aggbench.exe's figures 1 to 3 and ratios, then
 # aggsim.exe against the Linux aggsim on the same run (same seed, same
 # particles), each timed by processor time less that of a one-particle run,
-# which is the start-up.  Needs build-win/ (scripts/build-windows.sh) and
-# build/ (scripts/build.sh), and Wine (scripts/test-windows.sh installs it).
+# which is the start-up.  Builds build-win/ and build/ and installs Wine
+# where they are missing.
 #
 #   bash scripts/bench-windows.sh [rounds] [particles]
 #
@@ -19,6 +19,10 @@ rounds=${1:-3}
 particles=${2:-6000}
 win=${AGG_WIN_TOOLS:-build-win}
 lin=${AGG_LINUX_TOOLS:-build}
+why=$(bash scripts/deps-wine.sh 2>&1) || { echo "bench-windows: $(tail -1 <<<"$why")" >&2; exit 1; }
+bash scripts/deps.sh bc time
+[ -n "${AGG_WIN_TOOLS:-}" ] || bash scripts/build-windows.sh >/dev/null
+[ -n "${AGG_LINUX_TOOLS:-}" ] || bash scripts/build.sh >/dev/null
 prefix=$(mktemp -d)
 trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
 export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

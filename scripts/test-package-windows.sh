@@ -3,8 +3,8 @@
 # Windows user would get it: it holds the programs and README.txt only, no
 # program needs a DLL beyond the system's, and, unpacked into C:\ of a fresh
 # Wine prefix, aggsim.exe started from there grows the same aggregate as the
-# Linux build and aggbench.exe runs.  Skips, with exit code 0, where Wine is
-# not installed (scripts/test-windows.sh installs it).
+# Linux build and aggbench.exe runs.  Skips, with exit code 0, where Wine
+# cannot be installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$SECONDS
@@ -16,9 +16,8 @@ skip() {
   exit 0
 }
 
-command -v wine >/dev/null && dpkg -s wine32:i386 >/dev/null 2>&1 \
-  || skip "Wine is not installed (bash scripts/test-windows.sh installs it)"
-[ -x build/apps/aggsim/aggsim ] || skip "no Linux build in build/ to compare with (bash scripts/build.sh)"
+why=$(bash scripts/deps-wine.sh 2>&1) || skip "$(tail -1 <<<"$why")"
+[ -x build/apps/aggsim/aggsim ] || bash scripts/build.sh
 zip=$(bash scripts/package-windows.sh | tail -1)
 
 failed=0

@@ -16,19 +16,7 @@ skip() {
   exit 0
 }
 
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1 || ! command -v xvfb-run >/dev/null; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386 || skip "the i386 architecture cannot be added"
-  fi
-  $SUDO apt-get update -qq || skip "apt-get update failed"
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386 wine xvfb xauth >/dev/null \
-    || skip "Wine (wine32, wine) or Xvfb could not be installed"
-fi
-command -v i686-w64-mingw32-g++-posix >/dev/null \
-  || bash scripts/deps.sh g++-mingw-w64-i686-posix \
-  || skip "the MinGW-w64 cross compiler could not be installed"
+why=$(bash scripts/deps-wine.sh 2>&1) || skip "$(tail -1 <<<"$why")"
 
 bash scripts/build-windows.sh
 
