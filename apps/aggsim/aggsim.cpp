@@ -1,6 +1,9 @@
 // aggsim: the programs' own particle loop on the headless backends, for a
-// user at a terminal: reproducible seeds, a particle count instead of a
-// key, a trace of the stuck particles and the picture as a PNG.
+// user at a terminal or a script: a run from a seed that ends by a count, a
+// time or a radius instead of a key; its outputs (the picture, the trace, a
+// film of the growth, the mass-radius profile) and figures; a progress line;
+// and ensembles of runs, each in a process of its own.  The command line is
+// apps/aggsim/aggsim_args; what is written, io/.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
