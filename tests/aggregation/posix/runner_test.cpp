@@ -43,10 +43,11 @@ struct Ran {
 // A started runner with its standard output and error in pipes.
 class Started {
  public:
-  explicit Started(std::vector<std::string> args, int stdoutFd = -1) : t0_(Clock::now()) {
+  explicit Started(std::vector<std::string> args, int stdoutFd = -1, const std::string& program = kAggsim)
+      : t0_(Clock::now()) {
     int o[2], e[2];
     if (pipe(o) != 0 || pipe(e) != 0) return;
-    args.insert(args.begin(), kAggsim);
+    args.insert(args.begin(), program);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(stdoutFd >= 0 ? stdoutFd : o[1], 1);
@@ -391,6 +392,35 @@ TEST(RunnerProgress, TheTimeLeftIsNearTheTimeTaken) {
 }  // namespace
 
 namespace {
+
+// aggbench as a user meets it: its help on standard output and exit code
+// 0; a bad value named, then the usage, exit code 2; and, copied away from
+// its helper, a fourth line that says the helper was not found and where
+// it was looked for.
+TEST_F(RunnerFiles, TheBenchmarksHelpMistakesAndMissingHelper) {
+  for (const char* ask : {"--help", "-h", "/?"}) {
+    const Ran r = Started({ask}, -1, AGGBENCH).Wait();
+    EXPECT_EQ(r.code(), 0) << ask;
+    EXPECT_EQ(r.out.rfind("usage: aggbench ", 0), 0u) << ask << ": " << r.out;
+    EXPECT_NE(r.out.find("--rounds N"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "") << ask;
+  }
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--rounds", "0"}, {"--particles", "0"}, {"--seed", "99999999999"}}) {
+    const Ran r = Started(bad, -1, AGGBENCH).Wait();
+    EXPECT_EQ(r.code(), 2) << bad[0];
+    EXPECT_EQ(r.err.rfind("aggbench: bad value for " + bad[0] + ": " + bad[1] + "\nusage: aggbench ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  ASSERT_EQ(std::system(("cp '" + std::string(AGGBENCH) + "' '" + dir + "/aggbench'").c_str()), 0);
+  const std::string cmd = "DISPLAY=:none '" + dir + "/aggbench' --particles 20 --rounds 1 > '" + dir + "/out' 2>&1";
+  (void)!std::system(cmd.c_str());
+  const std::string out = Slurp(dir + "/out");
+  EXPECT_NE(out.find("4 shipped, X11      not measured (aggbench_x11 not found in " + dir + " and " +
+                     dir.substr(0, dir.rfind('/')) + "/lib/aggregation)"),
+            std::string::npos)
+      << out;
+}
 
 TEST_F(RunnerFiles, TheBenchmarkStartsItsChildWithoutAShell) {
   // A build folder whose name a shell would run, and a stand-in for the
