@@ -363,6 +363,41 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
   EXPECT_GT(withLine, 0) << "the line was seen";
 }
 
+// A terminal that cannot erase to the end of a line (TERM=dumb, as Emacs'
+// shell and many CI logs have it, or no TERM at all) gets no escape
+// sequence: the line is redrawn over itself and blanked at the end with
+// carriage returns and spaces.  Any other terminal is erased to the end.
+TEST(RunnerProgress, ATerminalThatCannotEraseGetsCarriageReturnsAndSpaces) {
+  const struct {
+    std::vector<std::string> env;
+    bool erases;
+  } cases[] = {{{"TERM=dumb"}, false}, {{"-u", "TERM"}, false}, {{"TERM="}, false}, {{"TERM=xterm"}, true}};
+  for (const auto& c : cases) {
+    std::vector<std::string> argv{"env"};
+    argv.insert(argv.end(), c.env.begin(), c.env.end());
+    argv.insert(argv.end(), {kAggsim, "--seed", "3", "--particles", "3000"});
+    testsupport::PtyChild child({.path = "/usr/bin/env", .argv = argv, .stdoutToFile = true, .columns = 100, .wait = 60s});
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.Ended(), "exit 0");
+    const std::string& out = child.out;
+    SCOPED_TRACE(c.env.back());
+    ASSERT_NE(out.find(" stuck"), std::string::npos) << "a progress line was shown: " << out;
+    if (c.erases) {
+      EXPECT_NE(out.find("\x1b[K"), std::string::npos) << out;
+      continue;
+    }
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no escape sequence: " << out;
+    // Cleared at the end: the last line drawn is overwritten by as many
+    // spaces, and the cursor goes back to the start of the line.
+    const size_t last = out.rfind(" stuck");
+    const size_t lineStart = out.rfind('\r', last) + 1;
+    const size_t lineEnd = out.find('\r', last);
+    ASSERT_NE(lineEnd, std::string::npos) << out;
+    const std::string blank = "\r" + std::string(lineEnd - lineStart, ' ') + "\r";
+    EXPECT_EQ(out.substr(lineEnd), blank) << "what followed the last line: " << out.substr(lineEnd);
+  }
+}
+
 TEST(RunnerProgress, TheTimeLeftIsNearTheTimeTaken) {
   // A run whose particles grow dearer as the aggregate grows, long enough
   // (several seconds on a quiet machine) that an estimate is shown after two
