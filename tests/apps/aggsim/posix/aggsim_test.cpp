@@ -24,10 +24,11 @@ struct Result {
   std::string out;
 };
 
-// Runs aggsim with args, standard output captured, standard error shown.
-Result Aggsim(const std::string& args) {
+// Runs aggsim with args (and the environment settings env), standard
+// output captured, standard error shown.
+Result Aggsim(const std::string& args, const std::string& env = "") {
   Result r;
-  const std::string cmd = std::string(AGGSIM) + " " + args;
+  const std::string cmd = (env.empty() ? "" : "env " + env + " ") + std::string(AGGSIM) + " " + args;
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;
   char buf[4096];
@@ -308,6 +309,22 @@ TEST(Ensemble, JobsDoNotChangeTheResults) {
   EXPECT_NE(alone.out.find("radius of gyration " + m[3].str() + ","), std::string::npos) << alone.out;
   EXPECT_NE(alone.out.find("mass fractal dimension " + m[4].str()), std::string::npos) << alone.out;
   std::remove(one.c_str()), std::remove(four.c_str());
+}
+
+// A run of an ensemble learns it is one from the variable its ensemble sets
+// for it alone: never from an option, and not from a value inherited by
+// the ensemble itself.
+TEST(Ensemble, ARunIsToldSoByItsEnvironmentOnly) {
+  EXPECT_EQ(Aggsim("--record --particles 10 2>/dev/null").code, 2);
+  const Result plain = Aggsim("--seed 1 --particles 50");
+  ASSERT_EQ(plain.code, 0);
+  EXPECT_EQ(plain.out.find("aggsim-record"), std::string::npos) << plain.out;
+  const Result run = Aggsim("--seed 1 --particles 50 # as an ensemble starts it", "AGGSIM_ENSEMBLE_RUN=1");
+  ASSERT_EQ(run.code, 0);
+  EXPECT_NE(run.out.find("aggsim-record"), std::string::npos) << run.out;
+  const Result inherited = Aggsim("--runs 2 --seed 1 --particles 50", "AGGSIM_ENSEMBLE_RUN=0");
+  ASSERT_EQ(inherited.code, 0) << inherited.out;
+  EXPECT_NE(inherited.out.find("\n2 runs: "), std::string::npos) << inherited.out;
 }
 
 TEST(Ensemble, AFailingRunFailsTheWhole) {
