@@ -430,7 +430,7 @@ namespace {
 
 // aggbench as a user meets it: its help on standard output and exit code
 // 0; a bad value named, then the usage, exit code 2; and, copied away from
-// its helper, a fourth line that says the helper was not found and where
+// its helper, a live-window line that says the helper was not found and where
 // it was looked for.
 TEST_F(RunnerFiles, TheBenchmarksHelpMistakesAndMissingHelper) {
   for (const char* ask : {"--help", "-h", "/?"}) {
