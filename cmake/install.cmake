@@ -110,7 +110,9 @@ else()
   # Not a native Debian package: its changelog is changelog.Debian.gz, the
   # project's own is changelog.gz.
   set(CPACK_DEBIAN_PACKAGE_RELEASE ${agg_debian_revision})
-  # One package of everything, the Debian documents included.
+  # One package of every install rule without a component of its own
+  # (Unspecified) and of the Debian documents, but not of the plain
+  # install's LICENSE and CHANGELOG.md.
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENTS_ALL Unspecified debian)
