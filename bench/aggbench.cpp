@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "aggregation/program.h"
+#include "bench/bench_args.h"
 #include "graph/graph.h"
 #include "graph/window.h"
 #ifndef _WIN32
@@ -215,27 +216,6 @@ Figures Best(F run) {
   return best;
 }
 
-bool ParseArgs(int argc, char** argv, bool& child) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    if (a == "--child") {
-      child = true;
-      continue;
-    }
-    if (i + 1 >= argc) return false;
-    const std::string_view v = argv[++i];
-    auto num = [&](auto& out) {
-      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), out);
-      return ec == std::errc() && end == v.data() + v.size();
-    };
-    if (a == "--seed" ? !num(seed) : a == "--particles" ? !num(particles) || particles == 0
-                                   : a == "--rounds"    ? !num(rounds) || rounds < 1
-                                                        : true)
-      return false;
-  }
-  return true;
-}
-
 using Rule = agg::RadialRule;
 
 void ChildProgram() {
@@ -247,18 +227,35 @@ void ChildProgram() {
   graph::CloseGraph();
 }
 
-// The live-window figure from the desktop build, if there is one and a
-// display to run it on.
+// ---- Where the live-window figure comes from (the helper's lookup) ----
+
+const char* self = "aggbench";  // this program's own file
+std::string liveMissing;        // why there is no live-window figure
+
+// The live-window figure from the desktop build's helper, if there is one
+// and a display to run it on; otherwise liveMissing says why not.
 bool LiveWindow(const char* self, Figures& out) {
 #ifdef _WIN32
   (void)self, (void)out;
+  liveMissing = "no X11 window on Windows";
   return false;
 #else
-  if (!std::getenv("DISPLAY")) return false;
+  if (!std::getenv("DISPLAY")) {
+    liveMissing = "DISPLAY is not set";
+    return false;
+  }
+  std::string looked;
+  const std::string helper = bench::FindHelper(self, looked);
+  if (helper.empty()) {
+    liveMissing = std::string(bench::kHelperName) + " not found" +
+                  (looked.empty() ? ": aggbench's own folder is unknown" : " in " + looked);
+    return false;
+  }
   std::string text;
-  if (!io::RunChild({std::string(self) + "_x11", "--child", "--seed", std::to_string(seed), "--particles",
-                        std::to_string(particles), "--rounds", std::to_string(rounds)},
-                       text))
+  liveMissing = helper + " could not measure on DISPLAY " + std::getenv("DISPLAY");
+  if (!io::RunChild({helper, "--child", "--seed", std::to_string(seed), "--particles", std::to_string(particles),
+                     "--rounds", std::to_string(rounds)},
+                    text))
     return false;
   unsigned long long steps = 0, h = 0;
   double s = 0;
@@ -267,7 +264,7 @@ bool LiveWindow(const char* self, Figures& out) {
 #endif
 }
 
-const char* self = "aggbench";
+// ---- end of the helper's lookup ----
 
 void BenchProgram() {
   OpenGraphics();
@@ -290,7 +287,7 @@ void BenchProgram() {
   if (haveLive)
     std::printf("  4 shipped, X11      %12.0f steps/s\n", live.rate());
   else
-    std::printf("  4 shipped, X11      not measured (no display or no desktop build)\n");
+    std::printf("  4 shipped, X11      not measured (%s)\n", liveMissing.c_str());
   std::printf("  ratio 3/2 %.3f   ratio 3/1 %.3f", shipped.rate() / bare.rate(), shipped.rate() / gen.rate());
   if (haveLive) std::printf("   ratio 4/3 %.3f", live.rate() / shipped.rate());
   std::printf("\n");
@@ -304,12 +301,26 @@ void BenchProgram() {
 
 }  // namespace
 
+// ---- The command line (parsed in bench_args.cpp) ----
+
 int main(int argc, char** argv) {
-  bool child = false;
-  if (!ParseArgs(argc, argv, child)) {
-    std::fprintf(stderr, "usage: aggbench [--seed N] [--particles N] [--rounds N]\n");
+  const bench::BenchArgs args = bench::ParseBenchArgs(std::vector<std::string>(argv + 1, argv + argc));
+  if (args.help) {
+    std::fputs(bench::BenchHelp().c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
+  if (!args.error.empty()) {
+    std::fprintf(stderr, "aggbench: %s\n%s\n", args.error.c_str(), bench::BenchUsage().c_str());
     return 2;
   }
-  self = argv[0];
-  sys::Exe_Entry(child ? ChildProgram : BenchProgram);
+  seed = args.seed;
+  particles = args.particles;
+  rounds = args.rounds;
+  // The helper is looked for from this program's real file, wherever it was
+  // started from.
+#ifndef _WIN32
+  static const std::string own = bench::OwnFile(io::SelfPath(), argv[0], std::getenv("PATH"));
+  self = own.c_str();
+#endif
+  sys::Exe_Entry(args.child ? ChildProgram : BenchProgram);
 }

@@ -3,38 +3,92 @@
 # data are never installed.
 include(GNUInstallDirs)
 
-# aggbench measures the live window in aggbench_x11, which it starts from
-# beside itself, so the two go to the same directory.
 set(agg_installed_programs aggwhite aggradial aggorder aggsim)
-foreach(optional aggbench aggbench_x11)
-  if(TARGET ${optional})
-    list(APPEND agg_installed_programs ${optional})
-  endif()
-endforeach()
+if(TARGET aggbench)
+  list(APPEND agg_installed_programs aggbench)
+endif()
+
+# aggbench measures the live window with aggbench_x11, a helper that no one
+# starts by hand: it lives off the PATH in lib/aggregation, where aggbench
+# looks for it (after its own folder, which is where the build tree has it).
+set(agg_helper_dir lib/${PROJECT_NAME})
+if(TARGET agg_bench_args AND NOT WIN32)
+  file(RELATIVE_PATH agg_helper_from_bin /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${agg_helper_dir})
+  target_compile_definitions(agg_bench_args PRIVATE AGG_HELPER_FROM_BIN="${agg_helper_from_bin}")
+endif()
+
+# The maintainer named in the package and its changelog.
+set(agg_maintainer "Aggregation developers <aggregation@users.noreply.github.com>")
 
 if(WIN32)
-  # The zip holds the programs and a note on starting them, side by side.
+  # The zip holds the programs, a note on starting them and the licence,
+  # side by side.
   install(TARGETS ${agg_installed_programs} RUNTIME DESTINATION .)
   configure_file(${PROJECT_SOURCE_DIR}/docs/windows/README.txt ${CMAKE_BINARY_DIR}/README.txt @ONLY
                  NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
 else()
   install(TARGETS ${agg_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET aggbench_x11)
+    install(TARGETS aggbench_x11 RUNTIME DESTINATION ${agg_helper_dir})
+  endif()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The README shows this film by a relative link.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/growth.gif DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
-  install(FILES
-    ${PROJECT_SOURCE_DIR}/docs/man/aggwhite.1
-    ${PROJECT_SOURCE_DIR}/docs/man/aggradial.1
-    ${PROJECT_SOURCE_DIR}/docs/man/aggorder.1
-    ${PROJECT_SOURCE_DIR}/docs/man/aggsim.1
-    ${PROJECT_SOURCE_DIR}/docs/man/aggbench.1
-    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # Manual pages, gzipped as Debian wants them (man reads them either way);
+  # aggradial's and aggorder's are links to aggwhite's, which describes all
+  # three, so that `man -l` on any of them opens from anywhere.
+  set(agg_man_dir ${CMAKE_BINARY_DIR}/man)
+  set(agg_man_pages)
+  foreach(page aggwhite aggsim aggbench)
+    set(source ${PROJECT_SOURCE_DIR}/docs/man/${page}.1)
+    add_custom_command(OUTPUT ${agg_man_dir}/${page}.1.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${agg_man_dir}
+      COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" gzip ${source} ${agg_man_dir}/${page}.1.gz
+      DEPENDS ${source} VERBATIM)
+    list(APPEND agg_man_pages ${agg_man_dir}/${page}.1.gz)
+  endforeach()
+  file(MAKE_DIRECTORY ${agg_man_dir})
+  foreach(page aggradial aggorder)
+    file(CREATE_LINK aggwhite.1.gz ${agg_man_dir}/${page}.1.gz SYMBOLIC)
+    list(APPEND agg_man_pages ${agg_man_dir}/${page}.1.gz)
+  endforeach()
+
+  # The Debian package's documents, made from CHANGELOG.md and LICENSE.
+  set(agg_debian_dir ${CMAKE_BINARY_DIR}/debian)
+  set(agg_debian_revision 1)
+  add_custom_command(
+    OUTPUT ${agg_debian_dir}/changelog.Debian.gz ${agg_debian_dir}/changelog.gz ${agg_debian_dir}/copyright
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/debian-docs.sh ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+            ${PROJECT_SOURCE_DIR}/LICENSE ${agg_debian_dir} ${PROJECT_NAME} ${agg_debian_revision} ${agg_maintainer}
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/debian-docs.sh ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE
+    VERBATIM)
+  add_custom_target(agg_docs ALL DEPENDS ${agg_man_pages} ${agg_debian_dir}/changelog.Debian.gz)
+  install(FILES ${agg_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # A prefix of one's own gets the licence and the changelog as they are;
+  # the Debian package gets them in Debian's forms instead, with the
+  # lintian overrides (cmake/lintian-overrides).
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT plain)
+  install(FILES ${agg_debian_dir}/copyright ${agg_debian_dir}/changelog.Debian.gz ${agg_debian_dir}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+          RENAME ${PROJECT_NAME} COMPONENT debian EXCLUDE_FROM_ALL)
+
+  # Removes what the last `cmake --install` of this build put in place.
+  add_custom_target(uninstall
+    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt -DPACKAGE=${PROJECT_NAME}
+            -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+    VERBATIM)
 endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "the aggregation developers")
-set(CPACK_PACKAGE_CONTACT "aggregation developers <aggregation@localhost>")
+set(CPACK_PACKAGE_CONTACT "${agg_maintainer}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "diffusion-limited aggregation, grown live in a window")
 # Debian wants the long description on lines of at most 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION "Three programs (aggwhite, aggradial, aggorder) grow a diffusion-limited
@@ -53,6 +107,15 @@ else()
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  # Not a native Debian package: its changelog is changelog.Debian.gz, the
+  # project's own is changelog.gz.
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${agg_debian_revision})
+  # One package of every install rule without a component of its own
+  # (Unspecified) and of the Debian documents, but not of the plain
+  # install's LICENSE and CHANGELOG.md.
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
   # The shared libraries the programs link, as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()

@@ -18,9 +18,12 @@ struct Child {
 };
 
 // Starts program with args (not counting the program's name), its standard
-// output into a pipe, standard error and input shared with this process.
+// output into a pipe, standard error and input shared with this process,
+// and this process's environment with the NAME=value settings of
+// `environment` added (replacing any of the same name) for the child alone.
 // False, with a one-line reason, when it cannot be started.
-bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error);
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
+                const std::vector<std::string>& environment = {});
 
 // Reads the child's output to its end and waits for it to exit; returns its
 // exit code, or 128 + the signal that ended it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace io {
 
@@ -79,6 +80,8 @@ std::string ProgressLine(const ProgressFigures& f, int columns) {
   if (line.size() > room) line.resize(room);
   return line;
 }
+
+bool TermErases(const char* term) { return term && *term && std::strcmp(term, "dumb") != 0; }
 
 void Progress::Start() {
   term_ = PrepareStatusLine();

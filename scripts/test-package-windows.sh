@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Windows zip (scripts/package-windows.sh) and tries it as a
-# Windows user would get it: it holds the programs and README.txt only, no
+# Windows user would get it: it holds the programs, README.txt and
+# LICENSE.txt only, no
 # program needs a DLL beyond the system's, and, unpacked into C:\ of a fresh
 # Wine prefix, aggsim.exe started from there grows the same aggregate as the
 # Linux build and aggbench.exe runs.  Skips, with exit code 0, where Wine
@@ -28,10 +29,11 @@ fail() {
 
 # The programs and their note, in one folder named after the zip.
 top=$(basename "$zip" .zip)
-expected=$(printf '%s\n' "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" "$top/aggsim.exe" "$top/aggwhite.exe")
+expected=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" "$top/aggsim.exe" \
+  "$top/aggwhite.exe")
 [ -f build-win/bench/aggbench.exe ] && expected=$(printf '%s\n%s' "$expected" "$top/aggbench.exe" | sort)
 actual=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-[ "$actual" = "$expected" ] || fail "the zip holds other files than the programs and README.txt:
+[ "$actual" = "$expected" ] || fail "the zip holds other files than the programs, README.txt and LICENSE.txt:
 $(diff <(echo "$expected") <(echo "$actual"))"
 
 # Static: every DLL a program imports comes with Windows.

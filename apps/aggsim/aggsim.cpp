@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -312,7 +313,9 @@ int RunEnsemble() {
     while (failure.empty() && next < opt.runs && running.size() < jobs) {
       const uint32_t seed = first + next;  // consecutive, wrapping round
       Running r{next + 1, seed, {}};
-      if (!io::StartChild(self, aggsim::RunArguments(opt, seed, next + 1 == opt.runs), r.child, failure)) break;
+      if (!io::StartChild(self, aggsim::RunArguments(opt, seed, next + 1 == opt.runs), r.child, failure,
+                          {std::string(aggsim::kEnsembleRunVariable) + "=1"}))
+        break;
       running.push_back(r);
       ++next;
     }
@@ -354,6 +357,9 @@ int main(int argc, char** argv) {
   const aggsim::AggsimArgs parsed = aggsim::ParseAggsimArgs(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) Usage(parsed.error);
   opt = parsed.options;
+  // Only a run started by an ensemble has this set.
+  const char* ensembleRun = std::getenv(aggsim::kEnsembleRunVariable);
+  opt.record = ensembleRun && std::string_view(ensembleRun) == "1";
   if (opt.help) {
     std::fputs(aggsim::AggsimHelp().c_str(), stdout);
     return 0;

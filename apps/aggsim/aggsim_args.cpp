@@ -67,8 +67,11 @@ std::string TakeFrameEvery(AggsimOptions& o, std::string_view v) {
   return {};
 }
 std::string TakeFps(AggsimOptions& o, std::string_view v) {
-  // A GIF times its frames in hundredths of a second.
-  if (!ParseNumber(v, o.fps) || !(o.fps >= 0.01) || o.fps > 100) return Bad("--fps", v);
+  // A GIF times its frames in hundredths of a second, and browsers and most
+  // viewers show a frame of one hundredth for ten: 50 frames a second (two
+  // hundredths each) is the fastest a film plays as asked.
+  if (!ParseNumber(v, o.fps) || !(o.fps >= 0.01)) return Bad("--fps", v);
+  if (o.fps > 50) return Bad("--fps", v) + " (at most 50: viewers slow faster films down)";
   return {};
 }
 std::string TakeRuns(AggsimOptions& o, std::string_view v) {
@@ -103,7 +106,7 @@ constexpr OptionSpec kTable[] = {
     {"--gif", "FILE", "film the growth as an animated GIF", ToRuns::LastOnly,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }},
     {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery},
-    {"--fps", "F", "the film's frames a second (default 25)", ToRuns::Each, TakeFps},
+    {"--fps", "F", "the film's frames a second, at most 50 (default 25)", ToRuns::Each, TakeFps},
     {"--profile", "FILE", "write the mass-radius profile N(r) as CSV", ToRuns::LastOnly,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); }},
     {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
@@ -111,12 +114,6 @@ constexpr OptionSpec kTable[] = {
     {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs},
     {"--csv", "FILE", "with --runs: write a table of the runs' figures", ToRuns::Never,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.csv, "--csv", v); }},
-    {"--record", "", "", ToRuns::Never,
-     [](AggsimOptions& o, std::string_view) {
-       o.record = true;
-       return std::string();
-     },
-     true},
 };
 
 // The user's words are shown in the reason: control characters (a newline,
@@ -205,7 +202,6 @@ std::string AggsimUsage() {
   std::string out(lead);
   std::string words;
   for (const OptionSpec& o : kTable) {
-    if (o.internal) continue;
     // Each bracket stays whole on a line: its spaces become no-break marks.
     std::string item = "[" + Shown(o) + "]";
     for (char& c : item)
@@ -228,7 +224,6 @@ std::string AggsimHelp() {
   out += "\n\nOptions:\n";
   constexpr size_t kHelpColumn = 24;
   for (const OptionSpec& o : kTable) {
-    if (o.internal) continue;
     std::string line = "  " + Shown(o);
     size_t column = line.size();
     if (column + 2 > kHelpColumn) {
@@ -250,7 +245,7 @@ std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t see
     args.emplace_back(spec->name);
     if (!spec->value.empty()) args.push_back(value);
   }
-  args.insert(args.end(), {"--seed", std::to_string(seed), "--record"});
+  args.insert(args.end(), {"--seed", std::to_string(seed)});
   return args;
 }
 

@@ -36,7 +36,7 @@ struct AggsimOptions {
   double fps = 25;
   uint32_t runs = 0;     // 0: one run in this process
   uint32_t jobs = 0;     // 0: one per processor
-  bool record = false;   // a run of an ensemble: its record line, no progress
+  bool record = false;   // a run of an ensemble (kEnsembleRunVariable): its record line, no progress
   // The options as given, in order, with their values ("" for a flag).
   std::vector<std::pair<const OptionSpec*, std::string>> given;
 };
@@ -55,7 +55,6 @@ struct OptionSpec {
   ToRuns toRuns;
   // Takes the value into the options: an empty string, or why it is bad.
   std::string (*take)(AggsimOptions& options, std::string_view value);
-  bool internal = false;  // not for users: left out of the usage and help
 };
 
 // Every option, in the order the help lists them.
@@ -75,7 +74,12 @@ std::string AggsimUsage();
 std::string AggsimHelp();
 
 // The arguments of one run of an ensemble: the user's own as the table
-// passes them on, then the run's seed and the record request.
+// passes them on, then the run's seed.
 std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t seed, bool last);
+
+// Set (to "1") in the environment of each run of an ensemble, and only
+// there: the run then prints its record line and no progress.  It is not
+// an option, so that a user never meets it on the command line.
+inline constexpr const char* kEnsembleRunVariable = "AGGSIM_ENSEMBLE_RUN";
 
 }  // namespace aggsim

@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 extern char** environ;
 
@@ -18,7 +20,8 @@ namespace {
 // Starts argv[0] with its standard output into a close-on-exec pipe (so that
 // no other child holds it open), standard error on the null device when
 // asked; a bare name is looked up in the PATH when search is set.
-int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& child) {
+int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& child,
+          const std::vector<std::string>& environment = {}) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return errno;
   std::vector<char*> args;
@@ -28,9 +31,21 @@ int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& 
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
   if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  // This process's environment, less the names that `environment` sets.
+  std::vector<char*> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string_view entry = *e;
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const std::string& set) {
+      const std::string_view name = std::string_view(set).substr(0, set.find('='));
+      return entry.size() > name.size() && entry.substr(0, name.size()) == name && entry[name.size()] == '=';
+    });
+    if (!replaced) env.push_back(*e);
+  }
+  for (const std::string& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+  env.push_back(nullptr);
   pid_t pid = -1;
-  const int rc = search ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ)
-                        : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  const int rc = search ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data())
+                        : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc != 0) {
@@ -50,10 +65,11 @@ std::string SelfPath() {
   return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
-bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error) {
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
+                const std::vector<std::string>& environment) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
-  const int rc = Spawn(argv, false, false, child);
+  const int rc = Spawn(argv, false, false, child, environment);
   if (rc != 0) error = "cannot start " + program + ": " + std::strerror(rc);
   return rc == 0;
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "io/terminal.h"
 
@@ -22,7 +23,8 @@ StatusLineTerminal PrepareStatusLine() {
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
   ::sigaction(SIGWINCH, &sa, nullptr);
-  return {true, true};
+  // A terminal that cannot erase gets carriage returns and spaces instead.
+  return {true, TermErases(std::getenv("TERM"))};
 }
 
 int TerminalColumns() {

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace io {
 
 namespace {
@@ -25,6 +28,36 @@ std::string Quote(const std::string& arg) {
 
 std::string LastError(const std::string& what) { return what + ": error " + std::to_string(GetLastError()); }
 
+// The name of a NAME=value entry, upper-cased: Windows compares names
+// without case.  A leading '=' (the per-drive folders) belongs to the name.
+std::string UpperName(const std::string& entry) {
+  std::string name = entry.substr(0, entry.find('=', 1));
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return name;
+}
+
+// This process's environment block with the settings added or replaced,
+// sorted by name as Windows keeps its blocks; empty when nothing is added.
+std::string EnvironmentBlock(const std::vector<std::string>& settings) {
+  if (settings.empty()) return {};
+  std::vector<std::string> entries;
+  if (char* inherited = GetEnvironmentStringsA()) {
+    for (const char* e = inherited; *e; e += std::strlen(e) + 1) entries.emplace_back(e);
+    FreeEnvironmentStringsA(inherited);
+  }
+  for (const std::string& set : settings) {
+    const std::string name = UpperName(set);
+    std::erase_if(entries, [&](const std::string& e) { return UpperName(e) == name; });
+    entries.push_back(set);
+  }
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const std::string& a, const std::string& b) { return UpperName(a) < UpperName(b); });
+  std::string block;
+  for (const std::string& e : entries) block += e + '\0';
+  return block + '\0';
+}
+
 }  // namespace
 
 std::string SelfPath() {
@@ -33,7 +66,8 @@ std::string SelfPath() {
   return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
 }
 
-bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error) {
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
+                const std::vector<std::string>& environment) {
   HANDLE read = nullptr, write = nullptr;
   if (!CreatePipe(&read, &write, nullptr, 0)) {
     error = LastError("cannot make a pipe");
@@ -51,7 +85,9 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   si.hStdOutput = write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
-  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  std::string block = EnvironmentBlock(environment);
+  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                 block.empty() ? nullptr : block.data(), nullptr, &si, &pi);
   if (!ok) error = LastError("cannot start " + program);
   CloseHandle(write);
   if (!ok) {

@@ -40,12 +40,12 @@ using testsupport::Ran;
 // A started runner with its standard output and error in pipes.
 class Started : public testsupport::Process {
  public:
-  explicit Started(std::vector<std::string> args, int stdoutFd = -1)
-      : Process({.argv = WithProgram(std::move(args)), .stdoutFd = stdoutFd}) {}
+  explicit Started(std::vector<std::string> args, int stdoutFd = -1, const std::string& program = kAggsim)
+      : Process({.argv = WithProgram(std::move(args), program), .stdoutFd = stdoutFd}) {}
 
  private:
-  static std::vector<std::string> WithProgram(std::vector<std::string> args) {
-    args.insert(args.begin(), kAggsim);
+  static std::vector<std::string> WithProgram(std::vector<std::string> args, const std::string& program) {
+    args.insert(args.begin(), program);
     return args;
   }
 };
@@ -328,6 +328,41 @@ TEST(RunnerProgress, NoDebrisInATmuxPaneOf40Columns) {
   EXPECT_GT(withLine, 0) << "the line was seen";
 }
 
+// A terminal that cannot erase to the end of a line (TERM=dumb, as Emacs'
+// shell and many CI logs have it, or no TERM at all) gets no escape
+// sequence: the line is redrawn over itself and blanked at the end with
+// carriage returns and spaces.  Any other terminal is erased to the end.
+TEST(RunnerProgress, ATerminalThatCannotEraseGetsCarriageReturnsAndSpaces) {
+  const struct {
+    std::vector<std::string> env;
+    bool erases;
+  } cases[] = {{{"TERM=dumb"}, false}, {{"-u", "TERM"}, false}, {{"TERM="}, false}, {{"TERM=xterm"}, true}};
+  for (const auto& c : cases) {
+    std::vector<std::string> argv{"env"};
+    argv.insert(argv.end(), c.env.begin(), c.env.end());
+    argv.insert(argv.end(), {kAggsim, "--seed", "3", "--particles", "3000"});
+    testsupport::PtyChild child({.path = "/usr/bin/env", .argv = argv, .stdoutToFile = true, .columns = 100, .wait = 60s});
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(child.Ended(), "exit 0");
+    const std::string& out = child.out;
+    SCOPED_TRACE(c.env.back());
+    ASSERT_NE(out.find(" stuck"), std::string::npos) << "a progress line was shown: " << out;
+    if (c.erases) {
+      EXPECT_NE(out.find("\x1b[K"), std::string::npos) << out;
+      continue;
+    }
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no escape sequence: " << out;
+    // Cleared at the end: the last line drawn is overwritten by as many
+    // spaces, and the cursor goes back to the start of the line.
+    const size_t last = out.rfind(" stuck");
+    const size_t lineStart = out.rfind('\r', last) + 1;
+    const size_t lineEnd = out.find('\r', last);
+    ASSERT_NE(lineEnd, std::string::npos) << out;
+    const std::string blank = "\r" + std::string(lineEnd - lineStart, ' ') + "\r";
+    EXPECT_EQ(out.substr(lineEnd), blank) << "what followed the last line: " << out.substr(lineEnd);
+  }
+}
+
 TEST(RunnerProgress, TheTimeLeftIsShownAndFitsTheRun) {
   // A run whose particles grow dearer as the aggregate grows, long enough
   // (several seconds on a quiet machine) that an estimate is shown after two
@@ -357,6 +392,35 @@ TEST(RunnerProgress, TheTimeLeftIsShownAndFitsTheRun) {
 }  // namespace
 
 namespace {
+
+// aggbench as a user meets it: its help on standard output and exit code
+// 0; a bad value named, then the usage, exit code 2; and, copied away from
+// its helper, a live-window line that says the helper was not found and where
+// it was looked for.
+TEST_F(RunnerFiles, TheBenchmarksHelpMistakesAndMissingHelper) {
+  for (const char* ask : {"--help", "-h", "/?"}) {
+    const Ran r = Started({ask}, -1, AGGBENCH).Wait();
+    EXPECT_EQ(r.code(), 0) << ask;
+    EXPECT_EQ(r.out.rfind("usage: aggbench ", 0), 0u) << ask << ": " << r.out;
+    EXPECT_NE(r.out.find("--rounds N"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "") << ask;
+  }
+  for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+           {"--rounds", "0"}, {"--particles", "0"}, {"--seed", "99999999999"}}) {
+    const Ran r = Started(bad, -1, AGGBENCH).Wait();
+    EXPECT_EQ(r.code(), 2) << bad[0];
+    EXPECT_EQ(r.err.rfind("aggbench: bad value for " + bad[0] + ": " + bad[1] + "\nusage: aggbench ", 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "");
+  }
+  ASSERT_EQ(std::system(("cp '" + std::string(AGGBENCH) + "' '" + dir + "/aggbench'").c_str()), 0);
+  const std::string cmd = "DISPLAY=:none '" + dir + "/aggbench' --particles 20 --rounds 1 > '" + dir + "/out' 2>&1";
+  (void)!std::system(cmd.c_str());
+  const std::string out = Slurp(dir + "/out");
+  EXPECT_NE(out.find("4 shipped, X11      not measured (aggbench_x11 not found in " + dir + " and " +
+                     dir.substr(0, dir.rfind('/')) + "/lib/aggregation)"),
+            std::string::npos)
+      << out;
+}
 
 TEST_F(RunnerFiles, TheBenchmarkStartsItsChildWithoutAShell) {
   // A build folder whose name a shell would run, and a stand-in for the

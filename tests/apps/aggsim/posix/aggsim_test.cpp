@@ -27,10 +27,11 @@ struct Result {
   std::string out;
 };
 
-// Runs aggsim with args through a shell (they may redirect), standard
-// output captured, standard error shown.
-Result Aggsim(const std::string& args) {
-  const testsupport::Ran ran = testsupport::Run({.argv = {"/bin/sh", "-c", std::string(AGGSIM) + " " + args}});
+// Runs aggsim with args (and the environment settings env) through a shell
+// (they may redirect), standard output captured, standard error shown.
+Result Aggsim(const std::string& args, const std::string& env = "") {
+  const std::string cmd = (env.empty() ? "" : "env " + env + " ") + std::string(AGGSIM) + " " + args;
+  const testsupport::Ran ran = testsupport::Run({.argv = {"/bin/sh", "-c", cmd}});
   std::fputs(ran.err.c_str(), stderr);
   return {ran.code(), ran.out};
 }
@@ -300,6 +301,22 @@ TEST(Ensemble, JobsDoNotChangeTheResults) {
   EXPECT_NE(alone.out.find("radius of gyration " + m[3].str() + ","), std::string::npos) << alone.out;
   EXPECT_NE(alone.out.find("mass fractal dimension " + m[4].str()), std::string::npos) << alone.out;
   std::remove(one.c_str()), std::remove(four.c_str());
+}
+
+// A run of an ensemble learns it is one from the variable its ensemble sets
+// for it alone: never from an option, and not from a value inherited by
+// the ensemble itself.
+TEST(Ensemble, ARunIsToldSoByItsEnvironmentOnly) {
+  EXPECT_EQ(Aggsim("--record --particles 10 2>/dev/null").code, 2);
+  const Result plain = Aggsim("--seed 1 --particles 50");
+  ASSERT_EQ(plain.code, 0);
+  EXPECT_EQ(plain.out.find("aggsim-record"), std::string::npos) << plain.out;
+  const Result run = Aggsim("--seed 1 --particles 50 # as an ensemble starts it", "AGGSIM_ENSEMBLE_RUN=1");
+  ASSERT_EQ(run.code, 0);
+  EXPECT_NE(run.out.find("aggsim-record"), std::string::npos) << run.out;
+  const Result inherited = Aggsim("--runs 2 --seed 1 --particles 50", "AGGSIM_ENSEMBLE_RUN=0");
+  ASSERT_EQ(inherited.code, 0) << inherited.out;
+  EXPECT_NE(inherited.out.find("\n2 runs: "), std::string::npos) << inherited.out;
 }
 
 TEST(Ensemble, AFailingRunFailsTheWhole) {
