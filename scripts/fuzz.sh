@@ -7,13 +7,13 @@
 # fails the run, its input kept in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh clang cmake make libgtest-dev libpng-dev libx11-dev libxext-dev
+bash scripts/deps.sh clang cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev
 version=$(clang --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1)
 bash scripts/deps.sh "libclang-rt-$version-dev"
 seconds=${AGG_FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_DESKTOP_BACKEND=headless \
   -DAGG_FUZZ=ON -DAGG_SANITIZE=address,undefined >/dev/null
-fuzzers=(keydecode lineedit textio aggsim_args)
+fuzzers=(keydecode lineedit textio aggsim_args gif)
 cmake --build build-fuzz -j"$(nproc)" --target "${fuzzers[@]/#/fuzz_}"
 mkdir -p build-fuzz/findings
 failed=()
