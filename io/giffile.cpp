@@ -131,16 +131,16 @@ void AppendLzw(std::string& out, const uint8_t* first, size_t stride, int32_t wi
         restart();
       } else {
         table[slot] = key << 12 | next;
-        // A decoder learns each string one code later, so it widens its
-        // codes as the count passes a power of two, not as it reaches it.
+        // Codes widen once the table holds one that needs the extra bit;
+        // a decoder, which learns each string a code later, widens there too.
         if (++next > (1u << bits) && bits < 12) ++bits;
       }
       prefix = row[x];
     }
   }
   codes.Put(prefix, bits);
-  // The string a decoder learns from that last code counts too: the end
-  // code comes at the width the decoder then reads.
+  // A decoder learns a string from that last code too, and may widen for
+  // it: the end code comes at the width it then reads.
   if (next < kCodeLimit && ++next > (1u << bits) && bits < 12) ++bits;
   codes.Put(kEnd, bits);
   codes.End();
