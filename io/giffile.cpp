@@ -90,15 +90,10 @@ std::array<int32_t, 4> Changed(const uint8_t* a, const uint8_t* b, int32_t w, in
   return {left, top, right - left + 1, bottom - top + 1};
 }
 
-}  // namespace
-
-Status GifFrameFits(int64_t width, int64_t height) {
-  if (width < 1 || height < 1 || width > kGifMaxSide || height > kGifMaxSide)
-    return "a GIF frame is 1 to " + std::to_string(kGifMaxSide) + " pixels a side, not " + std::to_string(width) +
-           " x " + std::to_string(height);
-  return {};
-}
-
+// The image data of one rectangle of palette indices (width × height, rows
+// stride apart): the LZW code size, the codes in blocks of at most 255
+// bytes, and the empty block that ends them, appended to out.  table is
+// the dictionary, kept by the film so that many small frames ask for it once.
 void AppendLzw(std::string& out, const uint8_t* first, size_t stride, int32_t width, int32_t height,
                std::vector<uint32_t>& table) {
   out.push_back(8);  // the code size of 256 colours
@@ -144,6 +139,15 @@ void AppendLzw(std::string& out, const uint8_t* first, size_t stride, int32_t wi
   if (next < kCodeLimit && ++next > (1u << bits) && bits < 12) ++bits;
   codes.Put(kEnd, bits);
   codes.End();
+}
+
+}  // namespace
+
+Status GifFrameFits(int64_t width, int64_t height) {
+  if (width < 1 || height < 1 || width > kGifMaxSide || height > kGifMaxSide)
+    return "a GIF frame is 1 to " + std::to_string(kGifMaxSide) + " pixels a side, not " + std::to_string(width) +
+           " x " + std::to_string(height);
+  return {};
 }
 
 GifFilm::GifFilm(int32_t width, int32_t height, const std::array<Rgb, 256>& palette)

@@ -28,14 +28,6 @@ inline constexpr size_t kGifLeastFrameBytes = 25;
 // why not.
 Status GifFrameFits(int64_t width, int64_t height);
 
-// The image data of one rectangle of palette indices (width × height, rows
-// stride apart): the LZW code size, the codes in blocks of at most 255
-// bytes, and the empty block that ends them, appended to out.  table is
-// the encoder's dictionary, kept by the caller so that a film of many
-// small frames asks for it once.
-void AppendLzw(std::string& out, const uint8_t* first, size_t stride, int32_t width, int32_t height,
-               std::vector<uint32_t>& table);
-
 class GifFilm {
  public:
   // Frames of width × height palette indices over one global colour table;
