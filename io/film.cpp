@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <new>
+#include <string>
 #include <unordered_map>
 
 #include "graph/graph.h"
@@ -69,12 +71,17 @@ bool SnapSurface(std::vector<uint8_t>& indices, int32_t& width, int32_t& height,
 }
 
 void Film::Take(uint64_t stuck) {
-  if (!error_.empty()) return;
+  if (!failed_.ok()) return;
   std::vector<uint8_t> indices;
   int32_t w = 0, h = 0;
   std::array<Rgb, 256> palette;
-  if (!SnapSurface(indices, w, h, palette)) {
-    error_ = "the surface is gone";
+  try {
+    if (!SnapSurface(indices, w, h, palette)) {
+      failed_ = "the surface is gone";
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+    failed_ = "not enough memory for frame " + std::to_string(Frames() + 1) + " of the film";
     return;
   }
   if (!film_) film_ = std::make_unique<GifFilm>(w, h, palette);
@@ -84,18 +91,16 @@ void Film::Take(uint64_t stuck) {
 }
 
 void Film::Flush(int delay) {
-  if (pending_.empty() || !error_.empty()) return;
-  if (!film_->AddFrame(pending_.data(), delay)) error_ = film_->Error();
+  if (pending_.empty() || !failed_.ok()) return;
+  failed_ = film_->AddFrame(pending_.data(), delay);
   pending_.clear();
 }
 
-std::string Film::Finish(uint64_t stuck) {
+Status Film::Finish(uint64_t stuck, std::string& bytes) {
   if (!film_ || pendingStuck_ != stuck) Take(stuck);
   Flush(hold_);
-  if (!error_.empty()) return {};
-  std::string bytes = film_->Finish();
-  if (bytes.empty()) error_ = film_->Error();
-  return bytes;
+  if (!failed_.ok()) return failed_;
+  return film_->Finish(bytes);
 }
 
 }  // namespace io

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/giffile.h"
+#include "io/status.h"
 
 namespace io {
 
@@ -26,12 +27,11 @@ class Film {
   void Stuck(uint64_t stuck) {
     if (stuck % every_ == 0) Take(stuck);
   }
-  // The final picture, then the film's bytes; empty, with Error(), when it
-  // could not be made.
-  std::string Finish(uint64_t stuck);
+  // The final picture, then the film's bytes into bytes.  A failure while
+  // frames were taken (the surface gone, memory short) is reported here.
+  Status Finish(uint64_t stuck, std::string& bytes);
 
   int Frames() const { return film_ ? film_->Frames() + (pending_.empty() ? 0 : 1) : 0; }
-  const std::string& Error() const { return error_; }
 
  private:
   void Take(uint64_t stuck);
@@ -43,7 +43,7 @@ class Film {
   std::unique_ptr<GifFilm> film_;
   std::vector<uint8_t> pending_;
   uint64_t pendingStuck_ = 0;
-  std::string error_;
+  Status failed_;
 };
 
 }  // namespace io

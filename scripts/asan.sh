@@ -5,7 +5,7 @@
 # so any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev xvfb openbox man-db tmux
+bash scripts/deps.sh g++ cmake make libgtest-dev libpng-dev libgif-dev libx11-dev libxext-dev xvfb openbox man-db tmux imagemagick python3-pil
 cmake --preset asan >/dev/null
 cmake --build build-asan -j"$(nproc)"
 # The runtime turns processor faults into its numbered errors, and leaves

@@ -83,7 +83,10 @@ if ! in_root apt-get install -y -q "./tmp/$name" >"$work/install.log" 2>&1; then
   echo "FAILED: apt-get install ./$name in a clean root"
   exit 1
 fi
-echo "  installed with apt-get install ./$name: $(in_root dpkg-query -W -f='${Depends}' aggregation)"
+depends=$(in_root dpkg-query -W -f='${Depends}' aggregation)
+echo "  installed with apt-get install ./$name: $depends"
+# The films are written by the project's own encoder: no GIF library.
+[[ $depends != *gif* ]] || fail "the package depends on a GIF library: $depends"
 in_root dpkg -L aggregation >"$work/files"
 
 # The same aggregate as the build tree's, from the installed program.
@@ -93,6 +96,13 @@ if in_root aggsim "${args[@]}" --trace /tmp/installed.csv >/dev/null && cmp -s "
   echo "  the installed aggsim grew the build tree's $(wc -l <"$work/build.csv") particles"
 else
   fail "the installed aggsim's trace differs from the build tree's"
+fi
+# And the same film, from a root without giflib.
+build/apps/aggsim/aggsim "${args[@]}" --frame-every 50 --gif "$work/build.gif" >/dev/null
+if in_root aggsim "${args[@]}" --frame-every 50 --gif /tmp/installed.gif >/dev/null && cmp -s "$work/build.gif" "$root/tmp/installed.gif"; then
+  echo "  the installed aggsim filmed the build tree's film"
+else
+  fail "the installed aggsim's film differs from the build tree's"
 fi
 for p in aggwhite aggradial aggorder aggsim aggbench; do
   in_root sh -c "command -v $p" >/dev/null || fail "$p is not on the PATH of the root"

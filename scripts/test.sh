@@ -17,10 +17,10 @@ case "${1:-}" in
 esac
 bash scripts/build.sh
 if [ $quick -eq 1 ]; then
-  bash scripts/deps.sh tmux
+  bash scripts/deps.sh tmux imagemagick python3-pil
   exec ctest --preset quick -j"$(nproc)"
 fi
-bash scripts/deps.sh xvfb openbox man-db tmux
+bash scripts/deps.sh xvfb openbox man-db tmux imagemagick python3-pil
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # The same suite under the address and undefined-behaviour sanitizers, the
 # window tests under the thread sanitizer, and each fuzzer for a while.

@@ -29,6 +29,7 @@
 #include "apps/aggsim/aggsim_args.h"
 #include "io/ensemble.h"
 #include "io/film.h"
+#include "io/giffile.h"
 #include "io/image.h"
 #include "io/outfile.h"
 #include "io/picture.h"
@@ -124,8 +125,9 @@ void WriteOutputs() {
   if (err.ok() && !opt.gif.empty()) err = gif.Open(opt.gif);
   if (err.ok() && !opt.profile.empty()) err = profile.Open(opt.profile);
   if (err.ok() && film) {
-    const std::string bytes = film->Finish(stuck);
-    err = bytes.empty() ? io::Status("cannot write " + opt.gif + ": " + film->Error()) : gif.Write(bytes);
+    std::string bytes;
+    err = film->Finish(stuck, bytes);
+    err = err.ok() ? gif.Write(bytes) : io::Status("cannot write " + opt.gif + ": " + err.reason());
   }
   if (err.ok() && !opt.profile.empty())
     err = profile.Write(io::ProfileText(io::Profile(picture.points, {agg::CentreX, agg::CentreY}, figures)));
@@ -270,7 +272,9 @@ void Program() {
 // larger than the memory at hand is named as such.  The window's thread
 // makes a back buffer and a window of 32-bit pixels, the graphics module a
 // byte map beside them, a PNG wants a copy of the surface and its rows once
-// more, and a film keeps three frames of a byte a pixel.
+// more, and a film keeps three frames of a byte a pixel.  The film's own
+// bytes stay in memory until the run ends, a few dozen bytes a frame at
+// the least: a film of more frames than that can hold is refused too.
 std::string MemoryFor(int32_t w, int32_t h) {
   const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
   const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 7,
@@ -285,6 +289,16 @@ std::string MemoryFor(int32_t w, int32_t h) {
       char line[160];
       std::snprintf(line, sizeof line, "not enough memory for a %d x %d screen (%.0f MiB of surfaces)", w, h,
                     total / 1048576.0);
+      return line;
+    }
+  }
+  if (!opt.gif.empty() && opt.particles != UINT64_MAX) {
+    const double frames = static_cast<double>(opt.particles / opt.frameEvery) + 2;
+    const double bytes = frames * static_cast<double>(io::kGifLeastFrameBytes);
+    if (bytes > static_cast<double>(SIZE_MAX / 2) || !held.emplace_back(new (std::nothrow) char[static_cast<size_t>(bytes)])) {
+      char line[160];
+      std::snprintf(line, sizeof line, "not enough memory for a film of %.0f frames (%.0f MiB at the least)", frames,
+                    bytes / 1048576.0);
       return line;
     }
   }
@@ -378,7 +392,10 @@ int main(int argc, char** argv) {
     const io::Status png = io::ImageSupport(io::ImageFormat::Png);
     if (!png.ok()) Fail("cannot write " + opt.png + ": " + png.reason());
   }
-  if (!opt.gif.empty() && io::kGifUnavailable) Fail("cannot write " + opt.gif + ": " + io::kGifUnavailable);
+  if (!opt.gif.empty()) {
+    const io::Status fits = io::GifFrameFits(opt.screenW, static_cast<int64_t>(opt.screenH) - 49);
+    if (!fits.ok()) Fail("cannot write " + opt.gif + ": " + fits.reason());
+  }
   for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.csv}) {
     if (path->empty()) continue;
     const io::Status writable = io::CheckOutput(*path);

@@ -30,6 +30,13 @@ rc=$?
 [ $rc -eq 1 ] && [[ $err == "aggsim: not enough memory for a 12000 x 12000 screen"* ]] && [ "$(echo "$err" | wc -l)" -eq 1 ] ||
   fail "memory: exit $rc, $err"
 
+# So is a film of more frames than the process could hold (25 bytes each
+# at the least, a billion of them).
+err=$(wine $aggsim --gif "$(win "$scratch/long.gif")" --particles 1000000000 --frame-every 1 2>&1 >/dev/null)
+rc=$?
+[ $rc -eq 1 ] && [[ $err == "aggsim: not enough memory for a film of 1000000002 frames"* ]] &&
+  [ "$(echo "$err" | wc -l)" -eq 1 ] && [ ! -e "$scratch/long.gif" ] || fail "film memory: exit $rc, $err"
+
 # Outputs that cannot be written fail before a run that would take hours.
 mkdir -p "$scratch/out"
 for bad in "--png $(win "$scratch/missing/x.png")" "--trace $(win "$scratch/out")"; do

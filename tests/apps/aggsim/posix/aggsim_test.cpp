@@ -27,13 +27,17 @@ struct Result {
   std::string out;
 };
 
-// Runs aggsim with args (and the environment settings env) through a shell
-// (they may redirect), standard output captured, standard error shown.
-Result Aggsim(const std::string& args, const std::string& env = "") {
-  const std::string cmd = (env.empty() ? "" : "env " + env + " ") + std::string(AGGSIM) + " " + args;
+// Runs a shell command, standard output captured, standard error shown.
+Result Shell(const std::string& cmd) {
   const testsupport::Ran ran = testsupport::Run({.argv = {"/bin/sh", "-c", cmd}});
   std::fputs(ran.err.c_str(), stderr);
   return {ran.code(), ran.out};
+}
+
+// Runs aggsim with args (and the environment settings env) through a shell
+// (they may redirect).
+Result Aggsim(const std::string& args, const std::string& env = "") {
+  return Shell((env.empty() ? "" : "env " + env + " ") + std::string(AGGSIM) + " " + args);
 }
 
 std::string Temp(const std::string& name) { return testing::TempDir() + "aggsim." + std::to_string(getpid()) + "." + name; }
@@ -97,14 +101,14 @@ struct Gif {
 };
 
 struct Stuck {
-  int x, y;
+  int x, y, colour;
 };
 std::vector<Stuck> ReadTrace(const std::string& path) {
   std::vector<Stuck> t;
   std::ifstream in(path);
   int x, y, c;
   char comma;
-  while (in >> x >> comma >> y >> comma >> c) t.push_back({x, y});
+  while (in >> x >> comma >> y >> comma >> c) t.push_back({x, y, c});
   return t;
 }
 
@@ -143,20 +147,43 @@ TEST(Film, FramesFollowTheRunAndEndOnThePicture) {
     EXPECT_EQ(first.Width * first.Height, w * h);
     std::vector<uint8_t> before = g.Compose(0);
     EXPECT_EQ(std::count_if(before.begin(), before.end(), [](uint8_t v) { return v != 0; }), 1);
+    // Every later frame: the surface as the particles stuck by then drew
+    // it, each in its colour, and a rectangle just round what they drew.
     const std::vector<Stuck> t = ReadTrace(trace);
     ASSERT_EQ(t.size(), static_cast<size_t>(particles));
+    std::vector<uint32_t> surface(before.size());
+    for (size_t i = 0; i < before.size(); ++i) surface[i] = g.Colour(before[i]);
+    std::vector<std::vector<uint32_t>> shown{surface};
     for (int f = 1; f < frames; ++f) {
+      int left = w, top = h, right = -1, bottom = -1;
+      for (int k = (f - 1) * 10; k < std::min(f * 10, particles); ++k) {
+        surface[size_t(t[k].y) * w + t[k].x] = g.Colour(static_cast<uint8_t>(t[k].colour));
+        left = std::min(left, t[k].x), right = std::max(right, t[k].x);
+        top = std::min(top, t[k].y), bottom = std::max(bottom, t[k].y);
+      }
       const std::vector<uint8_t> now = g.Compose(f);
-      std::set<std::pair<int, int>> drawn;
-      for (int k = (f - 1) * 10; k < std::min(f * 10, particles); ++k) drawn.insert({t[k].x, t[k].y});
+      size_t wrong = 0;
+      for (size_t i = 0; i < now.size(); ++i) wrong += g.Colour(now[i]) != surface[i];
+      EXPECT_EQ(wrong, 0u) << "frame " << f;
       const GifImageDesc& d = g.gif->SavedImages[f].ImageDesc;
-      EXPECT_LE(d.Width * d.Height, 120 * 120) << "frame " << f;
-      for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-          if (now[y * w + x] != before[y * w + x]) {
-            EXPECT_TRUE(drawn.count({x, y})) << x << "," << y << " frame " << f;
-          }
-      before = now;
+      EXPECT_EQ(std::vector<int>({d.Left, d.Top, d.Width, d.Height}),
+                std::vector<int>({left, top, right - left + 1, bottom - top + 1}))
+          << "frame " << f;
+      shown.push_back(surface);
+    }
+    // ImageMagick's decoder shows the same frames.
+    const std::string rgb = Temp("film.rgb");
+    ASSERT_EQ(std::system(("convert " + gif + " -coalesce -depth 8 rgb:" + rgb).c_str()), 0);
+    const std::string frameBytes = Slurp(rgb);
+    std::remove(rgb.c_str());
+    ASSERT_EQ(frameBytes.size(), shown.size() * shown[0].size() * 3);
+    for (size_t f = 0; f < shown.size(); ++f) {
+      size_t wrong = 0;
+      for (size_t i = 0; i < shown[f].size(); ++i) {
+        const auto* p = reinterpret_cast<const uint8_t*>(frameBytes.data()) + 3 * (f * shown[f].size() + i);
+        wrong += static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]) != shown[f][i];
+      }
+      EXPECT_EQ(wrong, 0u) << "ImageMagick, frame " << f;
     }
   }
   std::remove(gif.c_str()), std::remove(png.c_str()), std::remove(trace.c_str());
@@ -179,6 +206,31 @@ TEST(Film, ALongRunStaysSmall) {
   // Even the blank surface, stored 300 times, would take more.
   EXPECT_LT(Slurp(gif).size(), 300u * 1000u);
   std::remove(gif.c_str());
+}
+
+// A disk that fills while the film is written: exit code 1, one line,
+// nothing left in the folder.  A small tmpfs of its own needs a mount
+// namespace (unshare); without one, only the full device is tried.
+TEST(Film, AFullDiskLeavesNothing) {
+  const Result full = Aggsim("--seed 2 --particles 200 --frame-every 1 --gif /dev/full 2>&1");
+  EXPECT_EQ(full.code, 1) << full.out;
+  EXPECT_NE(full.out.find("aggsim: cannot write /dev/full: No space left on device"), std::string::npos) << full.out;
+
+  char dir[] = "/tmp/aggsim-full-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string d = dir;
+  if (std::system("unshare -rm true 2>/dev/null") != 0) {
+    rmdir(dir);
+    GTEST_SKIP() << "no mount namespace here (unshare -rm) for a small tmpfs";
+  }
+  // A film of about 27 kB against 16 kB of room.
+  const Result r = Shell("unshare -rm sh -c 'mount -t tmpfs -o size=16k tmpfs " + d + " && " +
+                          AGGSIM + " --seed 2 --particles 1000 --frame-every 1 --png " + d + "/p.png --gif " + d +
+                          "/film.gif 2>&1 >/dev/null; echo exit $?; ls -A " + d + "'");
+  rmdir(dir);
+  EXPECT_NE(r.out.find("aggsim: cannot write " + d + "/film.gif: No space left on device\nexit 1\n"), std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.substr(r.out.find("exit 1\n") + 7), "") << "left in the folder";
 }
 
 // On a terminal the progress line counts the film's frames as they come.
@@ -368,6 +420,11 @@ TEST(Arguments, RefusedBeforeTheRun) {
   EXPECT_EQ(Aggsim("--fps 1000 2>/dev/null").code, 2);
   // A film or a profile that cannot be written stops it before it starts.
   EXPECT_EQ(Aggsim("--gif /nonexistent/dir/a.gif --particles 100000000 2>/dev/null").code, 1);
+  // More frames than the memory at hand can hold: 10^12 frames of 25 bytes.
+  const Result film = Aggsim("--gif /tmp/never.gif --particles 1000000000000 --frame-every 1 2>&1");
+  EXPECT_EQ(film.code, 1);
+  EXPECT_EQ(film.out.find("aggsim: not enough memory for a film of 1000000000002 frames"), 0u) << film.out;
+  EXPECT_EQ(std::count(film.out.begin(), film.out.end(), '\n'), 1) << film.out;
   EXPECT_EQ(Aggsim("--profile /nonexistent/dir/p.csv --particles 100000000 2>/dev/null").code, 1);
   EXPECT_EQ(Aggsim("--runs 2 --csv /nonexistent/dir/r.csv --particles 100000000 2>/dev/null").code, 1);
 }
