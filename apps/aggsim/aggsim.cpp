@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "aggregation/program.h"
+#include "graph/geometry.h"
 #include "graph/headless/headless_window.h"
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
@@ -268,7 +269,7 @@ void Program() {
 // byte map beside them, a PNG wants a copy of the surface and its rows once
 // more, and a film keeps three frames of a byte a pixel.
 std::string MemoryFor(int32_t w, int32_t h) {
-  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - graph::kDefaultMaximizedLoss);
   const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 7,
                            opt.gif.empty() ? 0 : pixels * 3};
   std::vector<std::unique_ptr<char[]>> held;
