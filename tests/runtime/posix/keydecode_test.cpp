@@ -113,6 +113,9 @@ TEST(KeyDecoder, CursorAndEditingKeysInEveryForm) {
       {"rxvt modifier forms", "\x1b[a\x1bOd\x1b[3^\x1b[2$", {With(kUp, kShift), With(kLeft, kCtrl), With(kDel, kCtrl), With(kIns, kShift)}},
       {"Shift-Tab", "\x1b[Z", {With(kTab, kShift)}},
       {"keypad Enter and slash in application mode", "\x1bOM\x1bOo", {With(kEnter, kEnh), {0x6F, 53, '/', kEnh}}},
+      {"keypad digits and operators in application mode", "\x1bOp\x1bOy\x1bOj\x1bOk\x1bOm\x1bOn",
+       {{0x60, 82, '0', 0}, {0x69, 73, '9', 0}, {0x6A, 55, '*', 0}, {0x6B, 78, '+', 0}, {0x6D, 74, '-', 0}, {0x6E, 83, '.', 0}}},
+      {"keypad 5 without NumLock", "\x1b[E\x1b[G\x1bOE", {{0x0C, 76, 0, 0}, {0x0C, 76, 0, 0}, {0x0C, 76, 0, 0}}},
   });
 }
 
