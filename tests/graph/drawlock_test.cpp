@@ -98,61 +98,65 @@ TEST(GraphDrawLock, TheDrawingThreadBelongsToTheLock) {
 
 // The walk's way in: TryLockShort, falling back to lock() when it fails, as
 // the pixel reads do, against a window thread taking the lock.  The two meet
-// at a start line before each round, and the drawing thread tries once the
-// window thread is on its way in, so that every round is a race to get in
-// however the threads are scheduled.
+// at a start line before each round.  In odd rounds the drawing thread
+// tries while the window thread is inside, which waits for that try before
+// it leaves; in even ones the drawing thread tries as the window thread
+// sets off, a race either may win.
 TEST(GraphDrawLock, TheShortWayInExcludesAContendingThread) {
   graph::DrawLock lock;
   lock.BindDrawingThread();
-  constexpr int kRounds = 20000;
+  constexpr int kRounds = 3000;
   volatile int owner = 0;
   std::atomic<int> overlaps{0};
-  std::atomic<int> drawerAt{0}, windowAt{0}, asking{0};
+  std::atomic<int> drawerAt{0}, windowAt{0}, asking{0}, entered{0}, tried{0};
   std::atomic<int> shortEntries{0};
-  // The window thread stays inside long enough for the drawing thread to
-  // try its way in meanwhile.
-  auto section = [&](int me, int length) {
-    if (owner != 0) overlaps++;
-    owner = me;
-    for (int i = 0; i < length; ++i)
-      if (owner != me) overlaps++;
-    owner = 0;
-  };
   auto startLine = [](std::atomic<int>& mine, const std::atomic<int>& theirs, int round) {
     mine = round;
     while (theirs.load() < round) std::this_thread::yield();
+  };
+  auto waitFor = [](const std::atomic<int>& cue, int round) {
+    while (cue.load() < round) std::this_thread::yield();
   };
   std::thread window([&] {
     for (int round = 1; round <= kRounds; ++round) {
       startLine(windowAt, drawerAt, round);
       asking = round;
       lock.lock();
-      section(2, 500);
+      if (owner != 0) overlaps++;
+      owner = 2;
+      entered = round;
+      if (round % 2) waitFor(tried, round);
+      for (int i = 0; i < 500; ++i)
+        if (owner != 2) overlaps++;
+      owner = 0;
       lock.unlock();
     }
   });
   for (int round = 1; round <= kRounds; ++round) {
     startLine(drawerAt, windowAt, round);
-    // The window thread is on its way into lock(): the drawing thread tries
-    // at once, or a little later in some rounds, so that either is
-    // sometimes first.
-    while (asking.load() < round) std::this_thread::yield();
-    for (volatile int k = 0; k < round % 32 * 300; ++k) {
-    }
-    if (lock.TryLockShort()) {
+    waitFor(round % 2 ? entered : asking, round);
+    const bool in = lock.TryLockShort();
+    tried = round;
+    if (in) {
       shortEntries++;
-      section(1, 20);
-      lock.UnlockShort();
     } else {
       lock.lock();
-      section(1, 20);
-      lock.unlock();
     }
+    if (owner != 0) overlaps++;
+    owner = 1;
+    for (int i = 0; i < 20; ++i)
+      if (owner != 1) overlaps++;
+    owner = 0;
+    if (in)
+      lock.UnlockShort();
+    else
+      lock.unlock();
   }
   window.join();
   EXPECT_EQ(overlaps.load(), 0);
-  // How the races went depends on the machine: reported, not checked.
-  RecordProperty("ShortEntries", shortEntries.load());
+  // Half the rounds must go the long way; how the races of the others went
+  // depends on the machine.
+  EXPECT_LE(shortEntries.load(), kRounds / 2);
 }
 
 // Step by step, each step handed over between the two threads: while
