@@ -158,6 +158,9 @@ void InitMode(TModeInfo& mode);
 void SetupWin32GUIDefault(TModeInfo& mode);
 void AddMode(const TModeInfo& mode);
 void QueryAdapterInfo();
+// Whether the mode number is one of the table's maximized-window modes,
+// whose window opens maximized.
+bool IsMaximizedMode(int16_t mode);
 // Releases ModeList and every colour-depth list.  GraphExitProc's last
 // step; tests and the headless runner also use it before building the table
 // again for another screen.

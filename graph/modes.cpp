@@ -184,6 +184,48 @@ void ReleaseModeLists() {
   }
 }
 
+namespace {
+
+// How a row of the mode table gets its size.
+enum class Fit : uint8_t {
+  Listed,     // its own, and only when that fits into W × H
+  Largest,    // W × H, always
+  Maximized,  // FW × FH, always; the window opens maximized
+};
+
+struct ModeRow {
+  int16_t Driver, Mode;
+  const char* Name;
+  int32_t Colours, Width, Height;
+  Fit Size;
+};
+
+constexpr ModeRow kModeRows[] = {
+    {9, 2, "640 x 480 x 16 Win32GUI", 16, 640, 480, Fit::Listed},
+    {9, 0, "640 x 200 x 16 Win32GUI", 16, 640, 200, Fit::Listed},
+    {9, 1, "640 x 350 x 16 Win32GUI", 16, 640, 350, Fit::Listed},
+    {10, 256, "640 x 400 x 256 Win32GUI", 256, 640, 400, Fit::Listed},
+    {10, 257, "640 x 480 x 256 Win32GUI", 256, 640, 480, Fit::Listed},
+    {10, 258, "800 x 600 x 16 Win32GUI", 16, 800, 600, Fit::Listed},
+    {10, 259, "800 x 600 x 256 Win32GUI", 256, 800, 600, Fit::Listed},
+    {10, 260, "1024 x 768 x 16 Win32GUI", 16, 1024, 768, Fit::Listed},
+    {10, 261, "1024 x 768 x 256 Win32GUI", 256, 1024, 768, Fit::Listed},
+    {10, 262, "1280 x 1024 x 16 Win32GUI", 16, 1280, 1024, Fit::Listed},
+    {10, 263, "1280 x 1024 x 256 Win32GUI", 256, 1280, 1024, Fit::Listed},
+    {10, 240, "Largest Window x 16", 16, 0, 0, Fit::Largest},
+    {10, 241, "Largest Window x 256", 256, 0, 0, Fit::Largest},
+    {10, 245, "Maximized Window x 16", 16, 0, 0, Fit::Maximized},
+    {10, 246, "Maximized Window x 256", 256, 0, 0, Fit::Maximized},
+};
+
+}  // namespace
+
+bool IsMaximizedMode(int16_t mode) {
+  for (const ModeRow& row : kModeRows)
+    if (row.Mode == mode) return row.Size == Fit::Maximized;
+  return false;
+}
+
 void QueryAdapterInfo() {
   SaveVideoState = SaveState;
   RestoreVideoState = RestoreState;
@@ -192,34 +234,23 @@ void QueryAdapterInfo() {
   // screen; FW × FH: the client area of a maximized window.
   const int32_t w = s.ScreenWidth - 2 * s.FrameWidth;
   const int32_t h = s.ScreenHeight - 2 * s.FrameHeight - s.CaptionHeight;
-  const int32_t fw = s.FullWidth, fh = s.FullHeight;
   if (ModeList) return;
 
-  struct Row {
-    int16_t Driver, Mode;
-    const char* Name;
-    int32_t Colours, Width, Height;
-    bool Always;  // otherwise only when the size fits into W × H
-  };
-  const Row rows[] = {
-      {9, 2, "640 x 480 x 16 Win32GUI", 16, 640, 480, false},
-      {9, 0, "640 x 200 x 16 Win32GUI", 16, 640, 200, false},
-      {9, 1, "640 x 350 x 16 Win32GUI", 16, 640, 350, false},
-      {10, 256, "640 x 400 x 256 Win32GUI", 256, 640, 400, false},
-      {10, 257, "640 x 480 x 256 Win32GUI", 256, 640, 480, false},
-      {10, 258, "800 x 600 x 16 Win32GUI", 16, 800, 600, false},
-      {10, 259, "800 x 600 x 256 Win32GUI", 256, 800, 600, false},
-      {10, 260, "1024 x 768 x 16 Win32GUI", 16, 1024, 768, false},
-      {10, 261, "1024 x 768 x 256 Win32GUI", 256, 1024, 768, false},
-      {10, 262, "1280 x 1024 x 16 Win32GUI", 16, 1280, 1024, false},
-      {10, 263, "1280 x 1024 x 256 Win32GUI", 256, 1280, 1024, false},
-      {10, 240, "Largest Window x 16", 16, w, h, true},
-      {10, 241, "Largest Window x 256", 256, w, h, true},
-      {10, 245, "Maximized Window x 16", 16, fw, fh, true},
-      {10, 246, "Maximized Window x 256", 256, fw, fh, true},
-  };
-  for (const Row& row : rows) {
-    if (!row.Always && (w < row.Width || h < row.Height)) continue;
+  for (const ModeRow& row : kModeRows) {
+    int32_t width = row.Width, height = row.Height;
+    switch (row.Size) {
+      case Fit::Listed:
+        if (w < width || h < height) continue;
+        break;
+      case Fit::Largest:
+        width = w;
+        height = h;
+        break;
+      case Fit::Maximized:
+        width = s.FullWidth;
+        height = s.FullHeight;
+        break;
+    }
     TModeInfo mode;
     InitMode(mode);
     mode.DriverNumber = row.Driver;
@@ -229,8 +260,8 @@ void QueryAdapterInfo() {
     mode.MaxColor = row.Colours;
     mode.PaletteSize = row.Colours;
     mode.DirectColor = false;
-    mode.MaxX = static_cast<uint16_t>(row.Width - 1);
-    mode.MaxY = static_cast<uint16_t>(row.Height - 1);
+    mode.MaxX = static_cast<uint16_t>(width - 1);
+    mode.MaxY = static_cast<uint16_t>(height - 1);
     SetupWin32GUIDefault(mode);
     mode.XAspect = mode.YAspect = 10000;
     AddMode(mode);

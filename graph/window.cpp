@@ -23,9 +23,6 @@ namespace {
 // True from a successful start until the stop has waited for the thread.
 bool MessageThreadValid = false;
 
-// The maximized-window modes of the mode table.
-bool IsMaximizedMode(int16_t mode) { return mode >= 245 && mode <= 249; }
-
 }  // namespace
 
 void SurfacesCreated(uint32_t* pixels, int32_t w, int32_t h) {

@@ -1,5 +1,7 @@
 #include "runtime/crt.h"
 
+#include "runtime/vkeys.h"
+
 namespace crt {
 
 uint8_t ScanCode = 0;
@@ -19,10 +21,6 @@ const uint8_t CtrlKeypadKeys[13] = {119, 141, 132, 142, 115, 143, 116, 78, 117, 
 
 namespace {
 
-constexpr uint16_t VK_RETURN = 0x0D;
-constexpr uint16_t VK_MENU = 0x12;
-constexpr uint16_t VK_NUMPAD0 = 0x60;
-constexpr uint16_t VK_NUMPAD9 = 0x69;
 constexpr uint32_t ALT_PRESSED = device::LEFT_ALT_PRESSED | device::RIGHT_ALT_PRESSED;
 constexpr uint32_t CTRL_PRESSED = device::LEFT_CTRL_PRESSED | device::RIGHT_CTRL_PRESSED;
 
@@ -36,17 +34,17 @@ constexpr bool kLineFeedReturns = true;
 
 bool IsModifierOrLock(uint16_t vk) {
   switch (vk) {
-    case 0x10: case 0x11: case 0x12: case 0x14: case 0x90: case 0x91: return true;
+    case vk::Shift: case vk::Control: case vk::Menu: case vk::Capital: case vk::NumLock: case vk::Scroll: return true;
     default: return false;
   }
 }
 
-bool IsKeypadDigit(uint16_t vk) { return vk >= VK_NUMPAD0 && vk <= VK_NUMPAD9; }
+bool IsKeypadDigit(uint16_t key) { return key >= vk::Numpad0 && key <= vk::Numpad9; }
 
 void KeyDown(const device::InputEvent& ev) {
   if (IsModifierOrLock(ev.VirtualKeyCode)) return;
   if (ev.AsciiChar == 0 || (ev.ControlKeyState & (device::LEFT_ALT_PRESSED | device::ENHANCED_KEY))) {
-    if (ev.AsciiChar == 13 && ev.VirtualKeyCode == VK_RETURN) {
+    if (ev.AsciiChar == 13 && ev.VirtualKeyCode == vk::Return) {
       SpecialKey = false;
       ScanCode = 13;
     } else {
@@ -65,7 +63,7 @@ void KeyDown(const device::InputEvent& ev) {
 }
 
 void KeyUp(const device::InputEvent& ev) {
-  if (ev.VirtualKeyCode == VK_MENU && DoingNumChars && DoingNumCode != 0) {
+  if (ev.VirtualKeyCode == vk::Menu && DoingNumChars && DoingNumCode != 0) {
     ScanCode = DoingNumCode;
     DoingNumChars = false;
     DoingNumCode = 0;
@@ -148,7 +146,7 @@ uint8_t RemapScanCode(uint16_t scan, uint32_t state, uint16_t key) {
   if (state & ALT_PRESSED) {
     if (IsKeypadDigit(key)) {
       DoingNumChars = true;
-      DoingNumCode = static_cast<uint8_t>(DoingNumCode * 10 + (key - VK_NUMPAD0));
+      DoingNumCode = static_cast<uint8_t>(DoingNumCode * 10 + (key - vk::Numpad0));
     }
     if (in(2, 13))
       result = scan + 118;

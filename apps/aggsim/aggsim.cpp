@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "aggregation/program.h"
+#include "graph/geometry.h"
 #include "graph/headless/headless_window.h"
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
@@ -276,7 +277,7 @@ void Program() {
 // bytes stay in memory until the run ends, a few dozen bytes a frame at
 // the least: a film of more frames than that can hold is refused too.
 std::string MemoryFor(int32_t w, int32_t h) {
-  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - 49);
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h - graph::kDefaultMaximizedLoss);
   const size_t blocks[] = {pixels * 4, pixels * 4, pixels, opt.png.empty() ? 0 : pixels * 7,
                            opt.gif.empty() ? 0 : pixels * 3};
   std::vector<std::unique_ptr<char[]>> held;

@@ -11,8 +11,9 @@ namespace graph::headless {
 
 // The measures QueryScreenMeasures reports from now on.
 void SetScreenMeasures(const backend::ScreenMeasures& measures);
-// A w × h screen with a frame of 4, a caption of 19 and a maximized client
-// area of w × (h − 49).  The backend starts out as SetScreen(1024, 768).
+// A w × h screen with the default frame, caption and maximized client area
+// of graph/geometry.h.  The backend starts out with its fallback screen,
+// as SetScreen(1024, 768).
 void SetScreen(int32_t w, int32_t h);
 // Makes the next start's thread end before it makes a window, so that the
 // start fails.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "graph/geometry.h"
 #include "graph/headless/headless_window.h"
 
 namespace graph {
@@ -51,7 +52,7 @@ bool RequestClose() {
   return true;
 }
 
-backend::ScreenMeasures Measures{1024, 768, 4, 4, 19, 1024, 719};
+backend::ScreenMeasures Measures = DefaultScreenMeasures(kFallbackWidth, kFallbackHeight);
 bool FailNext = false;
 headless::StartLog Log;
 
@@ -142,7 +143,7 @@ namespace headless {
 
 void SetScreenMeasures(const backend::ScreenMeasures& measures) { Measures = measures; }
 
-void SetScreen(int32_t w, int32_t h) { Measures = {w, h, 4, 4, 19, w, h - 49}; }
+void SetScreen(int32_t w, int32_t h) { Measures = DefaultScreenMeasures(w, h); }
 
 void FailNextStart(bool fail) { FailNext = fail; }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include "graph/geometry.h"
 #include "graph/window.h"
 
 namespace graph::x11 {
@@ -30,15 +31,7 @@ struct ScreenReadings {
   int32_t WorkWidth = 0, WorkHeight = 0;
 };
 
-// The frame and caption of a window without a window manager's word, and
-// the height a maximized window loses to its caption and a task bar then.
-inline constexpr int32_t kDefaultFrame = 4;
-inline constexpr int32_t kDefaultCaption = 19;
-inline constexpr int32_t kDefaultMaximizedLoss = 49;
-// The screen assumed when no display can be opened.
-inline constexpr int32_t kFallbackWidth = 1024;
-inline constexpr int32_t kFallbackHeight = 768;
-
+// The defaults below are those of graph/geometry.h.
 // - No display: a 1024 × 768 screen with the default frame and caption and
 //   a maximized client area of 1024 × 719, so that the mode table exists.
 // - Frame: the wider side extent is the frame's width, the bottom extent

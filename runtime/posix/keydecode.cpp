@@ -1,5 +1,7 @@
 #include "runtime/posix/keydecode.h"
 
+#include "runtime/vkeys.h"
+
 namespace crt::term {
 
 namespace {
@@ -59,39 +61,39 @@ struct KeyCap {
 // other than letters and digits, whose keys follow a rule.
 KeyCap SymbolKey(uint8_t ch) {
   switch (ch) {
-    case ' ': return {0x20, 57, false};
-    case '!': return {0x31, 2, true};
-    case '@': return {0x32, 3, true};
-    case '#': return {0x33, 4, true};
-    case '$': return {0x34, 5, true};
-    case '%': return {0x35, 6, true};
-    case '^': return {0x36, 7, true};
-    case '&': return {0x37, 8, true};
-    case '*': return {0x38, 9, true};
-    case '(': return {0x39, 10, true};
-    case ')': return {0x30, 11, true};
-    case '-': return {0xBD, 12, false};
-    case '_': return {0xBD, 12, true};
-    case '=': return {0xBB, 13, false};
-    case '+': return {0xBB, 13, true};
-    case '[': return {0xDB, 26, false};
-    case '{': return {0xDB, 26, true};
-    case ']': return {0xDD, 27, false};
-    case '}': return {0xDD, 27, true};
-    case ';': return {0xBA, 39, false};
-    case ':': return {0xBA, 39, true};
-    case '\'': return {0xDE, 40, false};
-    case '"': return {0xDE, 40, true};
-    case '`': return {0xC0, 41, false};
-    case '~': return {0xC0, 41, true};
-    case '\\': return {0xDC, 43, false};
-    case '|': return {0xDC, 43, true};
-    case ',': return {0xBC, 51, false};
-    case '<': return {0xBC, 51, true};
-    case '.': return {0xBE, 52, false};
-    case '>': return {0xBE, 52, true};
-    case '/': return {0xBF, 53, false};
-    case '?': return {0xBF, 53, true};
+    case ' ': return {vk::Space, 57, false};
+    case '!': return {'1', 2, true};
+    case '@': return {'2', 3, true};
+    case '#': return {'3', 4, true};
+    case '$': return {'4', 5, true};
+    case '%': return {'5', 6, true};
+    case '^': return {'6', 7, true};
+    case '&': return {'7', 8, true};
+    case '*': return {'8', 9, true};
+    case '(': return {'9', 10, true};
+    case ')': return {'0', 11, true};
+    case '-': return {vk::Minus, 12, false};
+    case '_': return {vk::Minus, 12, true};
+    case '=': return {vk::Plus, 13, false};
+    case '+': return {vk::Plus, 13, true};
+    case '[': return {vk::LBracket, 26, false};
+    case '{': return {vk::LBracket, 26, true};
+    case ']': return {vk::RBracket, 27, false};
+    case '}': return {vk::RBracket, 27, true};
+    case ';': return {vk::Semicolon, 39, false};
+    case ':': return {vk::Semicolon, 39, true};
+    case '\'': return {vk::Quote, 40, false};
+    case '"': return {vk::Quote, 40, true};
+    case '`': return {vk::Grave, 41, false};
+    case '~': return {vk::Grave, 41, true};
+    case '\\': return {vk::Backslash, 43, false};
+    case '|': return {vk::Backslash, 43, true};
+    case ',': return {vk::Comma, 51, false};
+    case '<': return {vk::Comma, 51, true};
+    case '.': return {vk::Period, 52, false};
+    case '>': return {vk::Period, 52, true};
+    case '/': return {vk::Slash, 53, false};
+    case '?': return {vk::Slash, 53, true};
     default: return {0, 0, false};
   }
 }
@@ -106,9 +108,9 @@ struct SpecialCap {
 };
 
 constexpr SpecialCap kSpecial[] = {
-    {0x26, 72, true}, {0x28, 80, true}, {0x25, 75, true}, {0x27, 77, true},
-    {0x24, 71, true}, {0x23, 79, true}, {0x21, 73, true}, {0x22, 81, true},
-    {0x2D, 82, true}, {0x2E, 83, true}, {0x0C, 76, false},
+    {vk::Up, 72, true},     {vk::Down, 80, true},   {vk::Left, 75, true},   {vk::Right, 77, true},
+    {vk::Home, 71, true},   {vk::End, 79, true},    {vk::Prior, 73, true},  {vk::Next, 81, true},
+    {vk::Insert, 82, true}, {vk::Delete, 83, true}, {vk::Clear, 76, false},
 };
 
 // xterm's modifier parameter: 1 + Shift 1 + Alt 2 + Ctrl 4 (+ Meta 8, taken
@@ -123,20 +125,30 @@ uint32_t Modifiers(int32_t m) {
   return state;
 }
 
-// The key of "CSI n ~": 0 when n names none, else 1 + index of a special
-// key, or 100 + n of a function key (1 to 12).
-int TildeKey(int32_t n) {
+// The key that "CSI n ~" names: an editing key, a function key, or none.
+struct TildeKeyName {
+  enum class Kind : uint8_t { None, Editing, Function };
+  Kind What = Kind::None;
+  Special Editing = Special::Home;  // when What is Editing
+  int Function = 0;                 // 1 to 12, when What is Function
+};
+
+TildeKeyName EditingKey(Special key) { return {TildeKeyName::Kind::Editing, key, 0}; }
+TildeKeyName FunctionKey(int n) { return {TildeKeyName::Kind::Function, Special::Home, n}; }
+
+TildeKeyName TildeKey(int32_t n) {
   switch (n) {
-    case 1: case 7: return 1 + static_cast<int>(Special::Home);
-    case 2: return 1 + static_cast<int>(Special::Insert);
-    case 3: return 1 + static_cast<int>(Special::Delete);
-    case 4: case 8: return 1 + static_cast<int>(Special::End);
-    case 5: return 1 + static_cast<int>(Special::PageUp);
-    case 6: return 1 + static_cast<int>(Special::PageDown);
-    case 11: case 12: case 13: case 14: case 15: return 100 + n - 10;
-    case 17: case 18: case 19: case 20: case 21: return 100 + n - 11;
-    case 23: case 24: return 100 + n - 12;
-    default: return 0;
+    case 1: case 7: return EditingKey(Special::Home);
+    case 2: return EditingKey(Special::Insert);
+    case 3: return EditingKey(Special::Delete);
+    case 4: case 8: return EditingKey(Special::End);
+    case 5: return EditingKey(Special::PageUp);
+    case 6: return EditingKey(Special::PageDown);
+    // F1 to F12, with gaps where the VT220's keys had them.
+    case 11: case 12: case 13: case 14: case 15: return FunctionKey(n - 10);
+    case 17: case 18: case 19: case 20: case 21: return FunctionKey(n - 11);
+    case 23: case 24: return FunctionKey(n - 12);
+    default: return {};
   }
 }
 
@@ -172,22 +184,22 @@ void KeyDecoder::Key(uint16_t vk, uint16_t scan, uint8_t ch, uint32_t state) {
 
 void KeyDecoder::CharKey(uint8_t ch, uint32_t extra) {
   switch (ch) {
-    case 13: Key(0x0D, 28, 13, extra); return;
+    case 13: Key(vk::Return, 28, 13, extra); return;
     case 10:
       if (lineFeedIsEnter_)
-        Key(0x0D, 28, 13, extra);
+        Key(vk::Return, 28, 13, extra);
       else
         Key('J', 36, 10, extra | LEFT_CTRL_PRESSED);
       return;
     case 8:
-    case 127: Key(0x08, 14, 8, extra); return;
-    case 9: Key(0x09, 15, 9, extra); return;
-    case 27: Key(0x1B, 1, 27, extra); return;
-    case 0: Key(0x32, 3, 0, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
-    case 28: Key(0xDC, 43, 28, extra | LEFT_CTRL_PRESSED); return;
-    case 29: Key(0xDD, 27, 29, extra | LEFT_CTRL_PRESSED); return;
-    case 30: Key(0x36, 7, 30, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
-    case 31: Key(0xBD, 12, 31, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
+    case 127: Key(vk::Back, 14, 8, extra); return;
+    case 9: Key(vk::Tab, 15, 9, extra); return;
+    case 27: Key(vk::Escape, 1, 27, extra); return;
+    case 0: Key('2', 3, 0, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
+    case 28: Key(vk::Backslash, 43, 28, extra | LEFT_CTRL_PRESSED); return;
+    case 29: Key(vk::RBracket, 27, 29, extra | LEFT_CTRL_PRESSED); return;
+    case 30: Key('6', 7, 30, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
+    case 31: Key(vk::Minus, 12, 31, extra | LEFT_CTRL_PRESSED | SHIFT_PRESSED); return;
     default: break;
   }
   if (ch < 27) {
@@ -299,7 +311,7 @@ void KeyDecoder::Sequence(uint8_t b) {
   if (state_ == State::LinuxFn) {
     // The Linux console's F1 to F5: CSI [ A to CSI [ E.
     if (b >= 'A' && b <= 'E')
-      Key(static_cast<uint16_t>(0x70 + b - 'A'), static_cast<uint16_t>(59 + b - 'A'), 0, 0);
+      Key(static_cast<uint16_t>(vk::F1 + b - 'A'), static_cast<uint16_t>(59 + b - 'A'), 0, 0);
     Reset();
     return;
   }
@@ -381,7 +393,7 @@ void KeyDecoder::FinishCsi(uint8_t final) {
     Key(c.vk, c.scan, 0, state | (c.enhanced ? ENHANCED_KEY : 0));
   };
   const auto function = [this](int n, uint32_t state) {
-    Key(static_cast<uint16_t>(0x70 + n - 1), static_cast<uint16_t>(n <= 10 ? 58 + n : 76 + n), 0, state);
+    Key(static_cast<uint16_t>(vk::F1 + n - 1), static_cast<uint16_t>(n <= 10 ? 58 + n : 76 + n), 0, state);
   };
   // Letter finals come bare or as "1;m": the 1 is a placeholder.
   const bool letterForm = count == 0 || (p[0] <= 1 && count <= 2);
@@ -419,11 +431,12 @@ void KeyDecoder::FinishCsi(uint8_t final) {
     default: return;
   }
   if (count < 1 || count > 2 || (final != '~' && count != 1)) return;
-  const int k = TildeKey(p[0]);
-  if (k >= 100)
-    function(k - 100, state);
-  else if (k > 0)
-    special(static_cast<Special>(k - 1), state);
+  const TildeKeyName k = TildeKey(p[0]);
+  switch (k.What) {
+    case TildeKeyName::Kind::Editing: special(k.Editing, state); break;
+    case TildeKeyName::Kind::Function: function(k.Function, state); break;
+    case TildeKeyName::Kind::None: break;
+  }
 }
 
 void KeyDecoder::FinishSs3(uint8_t final) {
@@ -439,7 +452,7 @@ void KeyDecoder::FinishSs3(uint8_t final) {
     return;
   }
   if (final >= 'P' && final <= 'S') {
-    Key(static_cast<uint16_t>(0x70 + final - 'P'), static_cast<uint16_t>(59 + final - 'P'), 0, mods);
+    Key(static_cast<uint16_t>(vk::F1 + final - 'P'), static_cast<uint16_t>(59 + final - 'P'), 0, mods);
     return;
   }
   if (final >= 'a' && final <= 'd') {
@@ -453,16 +466,16 @@ void KeyDecoder::FinishSs3(uint8_t final) {
   static constexpr uint8_t kPadScan[] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
   if (final >= 'p' && final <= 'y') {
     const int d = final - 'p';
-    Key(static_cast<uint16_t>(0x60 + d), kPadScan[d], static_cast<uint8_t>('0' + d), mods);
+    Key(static_cast<uint16_t>(vk::Numpad0 + d), kPadScan[d], static_cast<uint8_t>('0' + d), mods);
     return;
   }
   switch (final) {
-    case 'M': Key(0x0D, 28, 13, mods | ENHANCED_KEY); return;
-    case 'j': Key(0x6A, 55, '*', mods); return;
-    case 'k': Key(0x6B, 78, '+', mods); return;
-    case 'm': Key(0x6D, 74, '-', mods); return;
-    case 'n': Key(0x6E, 83, '.', mods); return;
-    case 'o': Key(0x6F, 53, '/', mods | ENHANCED_KEY); return;
+    case 'M': Key(vk::Return, 28, 13, mods | ENHANCED_KEY); return;
+    case 'j': Key(vk::Multiply, 55, '*', mods); return;
+    case 'k': Key(vk::Add, 78, '+', mods); return;
+    case 'm': Key(vk::Subtract, 74, '-', mods); return;
+    case 'n': Key(vk::Decimal, 83, '.', mods); return;
+    case 'o': Key(vk::Divide, 53, '/', mods | ENHANCED_KEY); return;
     default: return;
   }
 }

@@ -10,6 +10,7 @@
 // The device's names are Windows' own console macros: its header comes
 // first, before they are defined.
 #include "runtime/console_device.h"
+#include "runtime/vkeys.h"
 
 #include <windows.h>
 
@@ -45,7 +46,7 @@ int32_t TextWaiting(HANDLE h) {
 }
 
 InputEvent TypedKey(uint8_t ch) {
-  if (ch == 13) return KeyEvent(VK_RETURN, 28, 13, 0, true);
+  if (ch == 13) return KeyEvent(vk::Return, 28, 13, 0, true);
   return KeyEvent(0, 0, ch, 0, true);
 }
 

@@ -13,7 +13,8 @@ using namespace graph;
 
 TEST_F(GraphTest, AWindowOfTheModesSizeStartsBlackAndMaximizedOnlyForMaximizedModes) {
   const std::tuple<int16_t, int16_t, int, int, bool> modes[] = {
-      {9, 2, 640, 480, false}, {15, 30000, 1024, 719, true}, {13, 4, 800, 600, false}, {13, 30000, 1024, 719, true}};
+      {9, 2, 640, 480, false},   {15, 30000, 1024, 719, true}, {13, 4, 800, 600, false}, {13, 30000, 1024, 719, true},
+      {10, 245, 1024, 719, true}, {10, 241, 1016, 741, false}};
   for (auto [driver, mode, width, height, maximized] : modes) {
     SCOPED_TRACE(testing::Message() << driver << "/" << mode);
     InitGraph(driver, mode, "");

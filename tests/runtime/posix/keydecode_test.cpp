@@ -67,9 +67,12 @@ Key With(Key k, uint32_t state) {
   k.state |= state;
   return k;
 }
-Key F(int n, uint32_t state = 0) {
-  return {static_cast<uint16_t>(0x6F + n), static_cast<uint16_t>(n <= 10 ? 58 + n : 76 + n), 0, state};
-}
+// F1 to F12 as a Windows console reports them: virtual key, scan code.
+constexpr Key kF[13] = {{},
+                        {0x70, 59, 0, 0}, {0x71, 60, 0, 0}, {0x72, 61, 0, 0}, {0x73, 62, 0, 0},
+                        {0x74, 63, 0, 0}, {0x75, 64, 0, 0}, {0x76, 65, 0, 0}, {0x77, 66, 0, 0},
+                        {0x78, 67, 0, 0}, {0x79, 68, 0, 0}, {0x7A, 87, 0, 0}, {0x7B, 88, 0, 0}};
+Key F(int n, uint32_t state = 0) { return With(kF[n], state); }
 
 struct Case {
   const char* what;
@@ -110,6 +113,9 @@ TEST(KeyDecoder, CursorAndEditingKeysInEveryForm) {
       {"rxvt modifier forms", "\x1b[a\x1bOd\x1b[3^\x1b[2$", {With(kUp, kShift), With(kLeft, kCtrl), With(kDel, kCtrl), With(kIns, kShift)}},
       {"Shift-Tab", "\x1b[Z", {With(kTab, kShift)}},
       {"keypad Enter and slash in application mode", "\x1bOM\x1bOo", {With(kEnter, kEnh), {0x6F, 53, '/', kEnh}}},
+      {"keypad digits and operators in application mode", "\x1bOp\x1bOy\x1bOj\x1bOk\x1bOm\x1bOn",
+       {{0x60, 82, '0', 0}, {0x69, 73, '9', 0}, {0x6A, 55, '*', 0}, {0x6B, 78, '+', 0}, {0x6D, 74, '-', 0}, {0x6E, 83, '.', 0}}},
+      {"keypad 5 without NumLock", "\x1b[E\x1b[G\x1bOE", {{0x0C, 76, 0, 0}, {0x0C, 76, 0, 0}, {0x0C, 76, 0, 0}}},
   });
 }
 
@@ -117,6 +123,9 @@ TEST(KeyDecoder, FunctionKeysWithModifiers) {
   Check({
       {"F1-F4 as SS3", "\x1bOP\x1bOQ\x1bOR\x1bOS", {F(1), F(2), F(3), F(4)}},
       {"F5-F12 as CSI n ~", "\x1b[15~\x1b[17~\x1b[21~\x1b[23~\x1b[24~", {F(5), F(6), F(10), F(11), F(12)}},
+      {"every CSI n ~ function key", "\x1b[11~\x1b[12~\x1b[13~\x1b[14~\x1b[15~\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~\x1b[23~\x1b[24~",
+       {F(1), F(2), F(3), F(4), F(5), F(6), F(7), F(8), F(9), F(10), F(11), F(12)}},
+      {"the gaps between them name no key", "\x1b[9~\x1b[10~\x1b[16~\x1b[22~\x1b[25~", {}},
       {"Linux console F1-F5", "\x1b[[A\x1b[[E", {F(1), F(5)}},
       {"modified F1-F4", "\x1b[1;2P\x1b[1;5R\x1bO2Q", {F(1, kShift), F(3, kCtrl), F(2, kShift)}},
       {"modified F5-F12", "\x1b[15;3~\x1b[24;6~", {F(5, kAlt), F(12, kCtrl | kShift)}},
