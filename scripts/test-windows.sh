@@ -54,6 +54,7 @@ step graph_tests 300 wine tests/graph/graph_tests.exe --gtest_brief=1
 step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1
 step io_tests 120 wine tests/io/io_tests.exe --gtest_brief=1
 step aggsim_args_tests 120 wine tests/apps/aggsim/aggsim_args_tests.exe --gtest_brief=1
+step bench_args_tests 120 wine tests/bench/bench_args_tests.exe --gtest_brief=1
 step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
 step win32_program_tests 600 wine tests/win32/win32_program_tests.exe --gtest_brief=1
 step win32_aggsim_tests 300 wine tests/win32/win32_aggsim_tests.exe --gtest_brief=1
