@@ -13,7 +13,7 @@ bash scripts/deps.sh "libclang-rt-$version-dev"
 seconds=${AGG_FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAGG_DESKTOP_BACKEND=headless \
   -DAGG_FUZZ=ON -DAGG_SANITIZE=address,undefined >/dev/null
-fuzzers=(keydecode lineedit textio aggsim_args)
+fuzzers=(keydecode lineedit textio aggsim_args ensemble_table)
 cmake --build build-fuzz -j"$(nproc)" --target "${fuzzers[@]/#/fuzz_}"
 mkdir -p build-fuzz/findings
 failed=()
