@@ -13,7 +13,7 @@ namespace {
 
 // More seeds than any ensemble holds (--runs takes a million at most) are a
 // damaged file, not work to do.
-constexpr uint64_t kMostSeeds = 10000000;
+constexpr uint64_t kMostSeeds = 1000000;
 constexpr size_t kMostRadii = 200;
 
 const char* const kColumns = "seed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error";
@@ -215,6 +215,8 @@ std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out) {
         records.push_back(row.record);
       }
     } else {
+      if (profileSeeds.size() + seeds.size() > kMostSeeds)
+        return Shown(file.name) + ":3: seeds: more than an ensemble holds (" + std::to_string(kMostSeeds) + ")";
       for (uint32_t s : seeds) {
         const auto [it, fresh] = profileSeeds.emplace(s, Seen{file.name, 3});
         if (!fresh)
