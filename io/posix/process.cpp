@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -108,7 +109,13 @@ std::string DescribeEnd(const ChildEnd& end) {
   return "killed by signal " + std::to_string(end.signal) + (name ? std::string(" (") + name + ")" : std::string());
 }
 
+// Tells a watched child whose parent it should have, so that it can tell
+// when that parent ended before the child could watch for it.
+constexpr const char* kParentVariable = "AGGSIM_ENSEMBLE_PID";
+
 bool StartWatched(const std::string& program, const std::vector<std::string>& args, Watched& w, std::string& error) {
+  static const bool named = setenv(kParentVariable, std::to_string(getpid()).c_str(), 1) == 0;
+  (void)named;
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   const int rc = Spawn(argv, false, false, w.child, true);
@@ -161,11 +168,11 @@ void StopWatched() {
 }
 
 void EndWithParent() {
-  // The parent may have ended before this call: init (or a subreaper) is
-  // then the parent.
-  const pid_t parent = getppid();
   prctl(PR_SET_PDEATHSIG, SIGTERM);
-  if (getppid() != parent || parent == 1) raise(SIGTERM);
+  // The parent may have ended before the call: another process (init, a
+  // subreaper) is then the parent.
+  const char* parent = getenv(kParentVariable);
+  if (parent && std::to_string(getppid()) != parent) raise(SIGTERM);
 }
 
 std::string SelfPath() {
