@@ -34,15 +34,18 @@ int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& 
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
   if (quiet) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   // A group of its own keeps the terminal's Ctrl-C from the child; the
-  // parent's blocked signals are not handed on.
+  // parent's blocked signals are not handed on, nor an ignored SIGTERM.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   if (ownGroup) {
-    sigset_t none;
+    sigset_t none, term;
     sigemptyset(&none);
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
     posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &term);
     posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   pid_t pid = -1;
   const int rc = search ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ)
