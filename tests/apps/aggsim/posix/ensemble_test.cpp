@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -131,6 +132,8 @@ struct Ending {
   std::function<void(Job&, const std::vector<pid_t>&)> act;
   int code;  // its exit code, or 0 for "any"
 };
+
+void PrintTo(const Ending& e, std::ostream* os) { *os << e.name; }
 
 class EnsembleEnds : public testing::TestWithParam<Ending> {};
 
