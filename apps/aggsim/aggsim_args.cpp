@@ -243,7 +243,8 @@ std::string AggsimUsage() {
   std::string out(lead);
   std::string words;
   for (const OptionSpec& o : kTable) {
-    if (o.internal) continue;
+    // --merge is a usage of its own, on the line below.
+    if (o.internal || o.value.ends_with("...")) continue;
     // Each bracket stays whole on a line: its spaces become no-break marks.
     std::string item = "[" + Shown(o) + "]";
     for (char& c : item)
