@@ -79,7 +79,8 @@ TEST(AggsimArgs, TheHelpListsEveryOptionWithItsMeaning) {
       continue;
     }
     ++shown;
-    EXPECT_NE(usage.find("[" + name), std::string::npos) << name;
+    // An option of many values (--merge) is a usage line of its own.
+    EXPECT_NE(usage.find(o.value.ends_with("...") ? "aggsim " + name : "[" + name), std::string::npos) << name;
     const size_t at = help.find("\n  " + name);
     ASSERT_NE(at, std::string::npos) << name;
     EXPECT_NE(help.find(std::string(o.help.substr(0, 12)), at), std::string::npos) << name << " has no meaning shown";
