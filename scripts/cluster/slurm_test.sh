@@ -95,7 +95,8 @@ AccountingStorageType=accounting_storage/none
 JobAcctGatherType=jobacct_gather/none
 SwitchType=switch/none
 KillWait=5
-NodeName=$host NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
+SlurmdParameters=config_overrides
+NodeName=$host NodeAddr=127.0.0.1 CPUs=4 State=UNKNOWN
 PartitionName=test Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
 export SLURM_CONF=$tmp/slurm.conf
@@ -129,7 +130,8 @@ same "$tmp/array" "$tmp/local"
 echo "slurm_test: a 4-task array gave the local ensemble's table, profile and lines"
 
 # 2. A task cancelled mid-run: its second run waits on a FIFO (its picture)
-# until scancel, the other tasks end.
+# until scancel, the other tasks end (the node offers four CPUs whatever
+# the machine has, so they run beside it).
 mkdir -p "$tmp/pics"
 mkfifo "$tmp/pics/dla-203.png"
 bash "$submit" --runs 8 --per-task 2 --out "$tmp/cancel" --aggsim "$aggsim" -- \
