@@ -142,6 +142,12 @@ array=$(sed -n 's/^submitted the array \([0-9]*\):.*/\1/p' "$tmp/submit2.out")
 others_done() { [ -f "$tmp/cancel/parts/task-0.csv" ] && [ -f "$tmp/cancel/parts/task-2.csv" ] && [ -f "$tmp/cancel/parts/task-3.csv" ]; }
 await "tasks 0, 2 and 3" others_done
 squeue -h -t R -j "${array}_1" | grep -q . || fail "task 1 is not running: $(squeue)"
+# Resuming while the array runs would submit its tasks twice.
+if bash "$submit" --runs 8 --per-task 2 --out "$tmp/cancel" --resume --aggsim "$aggsim" -- \
+  --rule radial --seed 200 --particles 300 --out-dir "$tmp/pics" --png dla.png >"$tmp/early.out" 2>&1; then
+  fail "--resume went ahead while the array ran: $(cat "$tmp/early.out")"
+fi
+grep -q "is still queued or running" "$tmp/early.out" || fail "--resume while the array ran: $(cat "$tmp/early.out")"
 scancel "${array}_1"
 await "the cancel and the merge" drained
 # The cancelled task kept the run that had ended (seed 202), and the merge

@@ -23,9 +23,10 @@ Options:
   --per-task K      runs in each task of the array
   --out DIR         where the tables, logs and results go
   --wait            wait for the merge to end, then print the closing line
-  --resume          in a DIR submitted before (same N, K and options): submit
-                    only the tasks whose tables are missing or incomplete
-                    (cancelled, failed, timed out), then the merge again
+  --resume          in a DIR submitted before (same N, K and options), once
+                    its jobs have left the queue: submit only the tasks whose
+                    tables are missing or incomplete (cancelled, failed,
+                    timed out), then the merge again
   --partition P     passed to sbatch (-p)
   --time T          passed to sbatch (-t): each task's time limit
   --account A       passed to sbatch (-A)
@@ -39,8 +40,8 @@ AGGSIM_OPTIONS are aggsim's own (--rule, --seed, --particles, --seconds,
 
 Errors (exit code 2 for usage, 1 otherwise): a missing or bad option, no
 sbatch in the PATH, no aggsim, a DIR that already holds an ensemble without
---resume, or one of other settings with it, and sbatch's own refusals,
-shown as it gave them.
+--resume, or one of other settings or with jobs still queued with it, and
+sbatch's own refusals, shown as it gave them.
 TEXT
 }
 
@@ -130,6 +131,14 @@ else
   } >"$conf"
 fi
 mkdir -p "$out/parts" "$out/logs"
+# Tasks still queued or running would be submitted twice.
+if [ -s "$out/jobs" ]; then
+  while read -r id; do
+    if [ -n "$(squeue -h -t PD,CF,R,S,CG -j "$id" 2>/dev/null)" ]; then
+      fail "job $id of $out is still queued or running: wait for it, or scancel it, then --resume"
+    fi
+  done <"$out/jobs"
+fi
 
 # The task and merge scripts, each argument quoted once here.
 quoted=""
@@ -174,6 +183,7 @@ if [ ${#todo[@]} -gt 0 ]; then
     --output="$out/logs/task-%a.out" --error="$out/logs/task-%a.err" "$out/task.sh") ||
     fail "sbatch refused the array (its message is above)"
   array=${array%%;*}
+  echo "$array" >"$out/jobs"
   echo "submitted the array $array: ${#todo[@]} of $tasks tasks, seeds $seed to $((seed + runs - 1))"
   dependency=(--dependency="afterany:$array")
 else
@@ -185,6 +195,7 @@ merge=$(sbatch --parsable ${slurm[@]+"${slurm[@]}"} ${dependency[@]+"${dependenc
   --job-name=aggsim-merge --output="$out/logs/merge.out" --error="$out/logs/merge.err" "$out/merge.sh") ||
   fail "the merge job failed or was refused (see $out/logs/merge.err)"
 merge=${merge%%;*}
+echo "$merge" >>"$out/jobs"
 if [ "$wait" = 1 ]; then
   [ -s "$out/summary.txt" ] || fail "the merge wrote no summary (see $out/logs/merge.err)"
   tail -n 1 "$out/summary.txt"
