@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "io/stats.h"
+
 namespace io {
 
 struct RunRecord {
@@ -24,10 +26,52 @@ struct RunRecord {
 std::string RecordLine(const RunRecord& r);
 std::optional<RunRecord> FindRecord(const std::string& output);
 
-// One line for a person, and one row of the table written by --csv.
+// One line for a person, and the table written by --csv: two comment lines
+// (what wrote it, and the parameters that make runs comparable, as about
+// says them), the column names, then a row a run with every bit of its
+// figures, so that a table read back gives the same lines and means.
 std::string DescribeRun(int number, const RunRecord& r);
-std::string CsvHeader();
+inline constexpr const char* kTableMark = "# aggsim ensemble table";
+std::string CsvHeader(const std::string& about);
 std::string CsvRow(const RunRecord& r);
+
+// A run's mass-radius profile on radii that every run shares, so that an
+// ensemble can average them: r_i = 2^(i/8) from 1, to the first radius at
+// or past the run's farthest pixel (beyond it N(r) stays the whole count).
+double GridRadius(size_t i);
+struct RunProfile {
+  double farthest = 0;
+  std::vector<uint64_t> counts;
+};
+RunProfile ProfileOnGrid(const std::vector<Point>& points, Point origin);
+// The line a run prints beside its record, and that profile read back.
+std::string ProfileLine(const RunProfile& p);
+std::optional<RunProfile> FindProfile(const std::string& output);
+
+// The sums over runs of N(r) and N(r)^2, exact in integers so that parts of
+// an ensemble added in any order give the same figures.
+struct EnsembleProfile {
+  uint64_t runs = 0;
+  double farthest = 0;  // the nearest of the runs' farthest pixels
+  std::vector<uint64_t> sum, sumSquares;
+  // False when a sum would overflow (nothing is added then).
+  bool Add(const RunProfile& run);
+  bool Add(const EnsembleProfile& part);
+};
+// D fitted on the mean profile, log mean N(r) on log r, for r from 4 to
+// half the nearest farthest pixel, so that every run is grown there.
+struct ProfileFit {
+  int points = 0;  // under 3: no fit
+  double dimension = 0, error = 0, from = 0, to = 0;
+};
+ProfileFit FitMean(const EnsembleProfile& p);
+// The profile file: comment lines (what wrote it, about, its seeds, the
+// nearest farthest pixel), then r,runs,mean,sd,sum,sum_squares rows.
+inline constexpr const char* kProfileMark = "# aggsim ensemble profile";
+std::string EnsembleProfileText(const EnsembleProfile& p, const std::string& about, const std::vector<uint32_t>& seeds);
+std::string ProfileRow(size_t i, uint64_t runs, uint64_t sum, uint64_t sumSquares);
+// Seeds as ascending ranges: "1-4,7,9-10".
+std::string SeedRanges(std::vector<uint32_t> seeds);
 
 struct Spread {
   int count = 0;
@@ -36,7 +80,8 @@ struct Spread {
 Spread SpreadOf(const std::vector<double>& values);
 
 // The closing line: mean, standard deviation and standard error of D and
-// of the radius of gyration over the runs.
-std::string DescribeEnsemble(const std::vector<RunRecord>& runs);
+// of the radius of gyration over the runs, then D on the mean profile when
+// there is one.
+std::string DescribeEnsemble(const std::vector<RunRecord>& runs, const EnsembleProfile* profile = nullptr);
 
 }  // namespace io

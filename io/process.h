@@ -29,6 +29,36 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
 // exit code, or 128 + the signal that ended it.
 int WaitChild(Child& child, std::string& output);
 
+// How a child ended: its exit code, or the signal that killed it (never on
+// Windows, where a killed process has an exit code too).
+struct ChildEnd {
+  int code = 0;
+  int signal = 0;
+};
+// "exit code 3", "killed by signal 9 (SIGKILL)".
+std::string DescribeEnd(const ChildEnd& end);
+
+// The runs of an ensemble: each is kept apart from the terminal's Ctrl-C
+// (its own process group, or console process group), so that only the
+// ensemble hears the user and decides for its runs, and is ended with it.
+struct Watched {
+  Child child;
+  std::string output;  // what it wrote so far
+  bool ended = false;
+  ChildEnd end;
+};
+bool StartWatched(const std::string& program, const std::vector<std::string>& args, Watched& w, std::string& error,
+                  const std::vector<std::string>& environment = {});
+// Waits up to timeoutMs for output or an end among the children (returning
+// sooner on a signal), takes in what they wrote and reaps those that ended.
+void PollWatched(const std::vector<Watched*>& children, int timeoutMs);
+// Ends every watched child that has not been reaped; safe in a signal
+// handler, so that an ensemble ended by a signal takes its runs with it.
+void StopWatched();
+// For a run of an ensemble: ends this process when its parent ends, even by
+// SIGKILL (Windows does this by the job the parent put its runs in).
+void EndWithParent();
+
 #ifndef _WIN32
 // Runs argv (the program's path first; a bare name is looked up in the
 // PATH, as a shell would) with standard error on the null device and

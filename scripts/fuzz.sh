@@ -12,7 +12,7 @@ version=$(clang --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head 
 bash scripts/deps.sh "libclang-rt-$version-dev"
 seconds=${AGG_FUZZ_SECONDS:-30}
 cmake --preset fuzz >/dev/null
-fuzzers=(keydecode lineedit textio aggsim_args gif)
+fuzzers=(keydecode lineedit textio aggsim_args gif ensemble_table)
 cmake --build build-fuzz -j"$(nproc)" --target "${fuzzers[@]/#/fuzz_}"
 mkdir -p build-fuzz/findings
 failed=()

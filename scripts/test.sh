@@ -27,6 +27,10 @@ ctest --test-dir build --output-on-failure -j"$(nproc)"
 bash scripts/asan.sh
 bash scripts/tsan.sh
 bash scripts/fuzz.sh
+# Ensembles on a private single-node Slurm cluster (root only; it skips
+# with a message otherwise).
+bash scripts/deps.sh munge slurmctld slurmd slurm-client
+bash scripts/cluster/slurm_test.sh build/apps/aggsim/aggsim
 # The Debian package in a clean root of its own; AGG_SKIP_PACKAGE=1 leaves it
 # out.
 if [ "${AGG_SKIP_PACKAGE:-0}" != 1 ]; then

@@ -28,6 +28,7 @@
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
 #include "apps/aggsim/aggsim_args.h"
+#include "apps/aggsim/ensemble.h"
 #include "io/ensemble.h"
 #include "io/film.h"
 #include "io/giffile.h"
@@ -53,6 +54,7 @@ std::vector<io::Point> stuckAt;
 std::unique_ptr<io::Film> film;
 io::PictureCount picture;
 io::AggregateStats figures;
+io::RunProfile gridProfile;  // a run of an ensemble hands it back
 Clock::time_point started;
 io::Progress progress;
 io::TimeLeft timeLeft;
@@ -190,7 +192,7 @@ void Summary(double seconds) {
   if (opt.record) {
     const io::RunRecord r{opt.seed, stuck, picture.inPicture, agg::Launched, static_cast<double>(agg::R),
                              figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3};
-    std::fprintf(out, "%s\n", io::RecordLine(r).c_str());
+    std::fprintf(out, "%s\n%s\n", io::RecordLine(r).c_str(), io::ProfileLine(gridProfile).c_str());
   }
   if (std::fflush(out) != 0 || std::ferror(out)) {
     const int err = errno;
@@ -217,6 +219,7 @@ void CountPicture() {
     return Rule::Holds(graph::GetPixel(static_cast<int16_t>(x), static_cast<int16_t>(y)));
   });
   figures = io::Measure(picture.points, {agg::CentreX, agg::CentreY});
+  if (opt.record) gridProfile = io::ProfileOnGrid(picture.points, {agg::CentreX, agg::CentreY});
 }
 
 // Part of the main program (Program below), as the programs' own steps are.
@@ -243,8 +246,14 @@ template <class Rule>
     film = std::make_unique<io::Film>(opt.frameEvery, static_cast<int>(std::lround(100 / opt.fps)), kFinalHold);
     film->Stuck(0);
   }
-  // The runs of an ensemble leave the terminal to the ensemble's lines.
+  // The runs of an ensemble leave the terminal to the ensemble's lines,
+  // and its stopping to the ensemble: a run it stops is not counted, so it
+  // ends at once, silently, leaving no temporary.
   if (!opt.record) progress.Start();
+  if (opt.record) {
+    io::StopAtOnceFromNow();
+    io::EndWithParent();
+  }
   started = Clock::now();
   agg::Grow<Rule>();
   const double seconds = Elapsed();
@@ -306,66 +315,6 @@ std::string MemoryFor(int32_t w, int32_t h) {
   return {};
 }
 
-// --runs: each run a process of its own, J at a time; their lines in the
-// order of their seeds whatever order they end in.
-int RunEnsemble() {
-  const std::string self = io::SelfPath();
-  if (self.empty()) Fail("cannot find this program's file to start the runs");
-  const uint32_t first = opt.seeded ? opt.seed
-                                    : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
-  const uint32_t jobs = opt.jobs ? opt.jobs : std::max(1u, std::thread::hardware_concurrency());
-  struct Running {
-    uint32_t number, seed;
-    io::Child child;
-  };
-  std::deque<Running> running;
-  std::vector<io::RunRecord> records;
-  std::string failure;
-  for (uint32_t next = 0; !running.empty() || (next < opt.runs && failure.empty());) {
-    // A stop request reaches the runs too (they share the terminal); no
-    // new one starts.
-    if (failure.empty() && io::StopRequested()) failure = "interrupted";
-    while (failure.empty() && next < opt.runs && running.size() < jobs) {
-      const uint32_t seed = first + next;  // consecutive, wrapping round
-      Running r{next + 1, seed, {}};
-      if (!io::StartChild(self, aggsim::RunArguments(opt, seed, next + 1 == opt.runs), r.child, failure,
-                          {std::string(aggsim::kEnsembleRunVariable) + "=1"}))
-        break;
-      running.push_back(r);
-      ++next;
-    }
-    if (running.empty()) break;
-    Running r = running.front();
-    running.pop_front();
-    std::string output;
-    const int code = io::WaitChild(r.child, output);
-    const std::optional<io::RunRecord> record = io::FindRecord(output);
-    if (!failure.empty()) continue;
-    if (code != 0 || !record) {
-      failure = "run " + std::to_string(r.number) + " (seed " + std::to_string(r.seed) + ") failed" +
-                (code != 0 ? " with exit code " + std::to_string(code) : " to report its figures");
-      continue;
-    }
-    records.push_back(*record);
-    std::printf("%s\n", io::DescribeRun(static_cast<int>(r.number), *record).c_str());
-    std::fflush(stdout);
-  }
-  if (const int stop = io::StopRequested()) {
-    std::fprintf(stderr, "aggsim: interrupted after %zu of %u runs\n", records.size(), opt.runs);
-    return 128 + stop;
-  }
-  if (!failure.empty()) Fail(failure);
-  std::printf("%s\n", io::DescribeEnsemble(records).c_str());
-  if (!opt.csv.empty()) {
-    std::string table = io::CsvHeader();
-    for (const io::RunRecord& r : records) table += io::CsvRow(r);
-    const io::Status written = io::WriteOutput(opt.csv, table);
-    if (!written.ok()) Fail(written.reason());
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail("cannot write the runs' lines");
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,13 +347,15 @@ int main(int argc, char** argv) {
     if (!fits.ok()) Fail("cannot write " + opt.gif + ": " + fits.reason());
   }
   for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.csv}) {
-    if (path->empty()) continue;
+    // Under --out-dir the runs' own names are checked by the ensemble.
+    if (path->empty() || (!opt.outDir.empty() && path != &opt.profile && path != &opt.csv)) continue;
     const io::Status writable = io::CheckOutput(*path);
     if (!writable.ok()) Fail(writable.reason());
   }
+  if (!opt.merge.empty()) return aggsim::RunMerge(opt);
   if (opt.runs > 0) {
     io::CatchStopRequests();
-    return RunEnsemble();
+    return aggsim::RunEnsemble(opt);
   }
   const std::string memory = MemoryFor(opt.screenW, opt.screenH);
   if (!memory.empty()) Fail(memory);

@@ -1,6 +1,7 @@
 #include "apps/aggsim/aggsim_args.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace aggsim {
 
@@ -107,13 +108,25 @@ constexpr OptionSpec kTable[] = {
      [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }},
     {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery},
     {"--fps", "F", "the film's frames a second, at most 50 (default 25)", ToRuns::Each, TakeFps},
-    {"--profile", "FILE", "write the mass-radius profile N(r) as CSV", ToRuns::LastOnly,
+    {"--profile", "FILE", "write the mass-radius profile N(r) as CSV; with --runs or --merge, the mean over the runs",
+     ToRuns::PerSeed,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); }},
     {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
      TakeRuns},
     {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs},
-    {"--csv", "FILE", "with --runs: write a table of the runs' figures", ToRuns::Never,
+    {"--csv", "FILE", "with --runs or --merge: write a table of the runs' figures", ToRuns::Never,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.csv, "--csv", v); }},
+    {"--out-dir", "DIR",
+     "with --runs: every run writes its --png, --trace, --gif and --profile in DIR, the seed in each name",
+     ToRuns::Never, [](AggsimOptions& o, std::string_view v) { return FileName(o.outDir, "--out-dir", v); }},
+    {"--merge", "FILE...",
+     "combine the tables (--csv) and profiles of separate ensembles: their lines as --runs prints them, and with "
+     "--csv and --profile the merged table and profile",
+     ToRuns::Never, [](AggsimOptions& o, std::string_view v) {
+       if (v.empty()) return std::string("an empty file name for --merge");
+       o.merge.emplace_back(v);
+       return std::string();
+     }},
 };
 
 // The user's words are shown in the reason: control characters (a newline,
@@ -176,6 +189,19 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
       return r;
     }
     std::string value;
+    if (spec->value.ends_with("...")) {
+      // Every word up to the next option is a value of its own.
+      if (i + 1 >= args.size() || args[i + 1].starts_with("--")) {
+        r.error = "missing value for " + std::string(a);
+        return r;
+      }
+      while (i + 1 < args.size() && !args[i + 1].starts_with("--")) {
+        r.error = OneLine(spec->take(opt, args[++i]));
+        if (!r.error.empty()) return r;
+        opt.given.emplace_back(spec, args[i]);
+      }
+      continue;
+    }
     if (!spec->value.empty()) {
       if (i + 1 >= args.size()) {
         r.error = "missing value for " + std::string(a);
@@ -190,7 +216,19 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   // A time or a radius to reach ends the run by itself; a count then
   // applies only when one is given too.
   if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
+  if (!opt.merge.empty()) {
+    for (const auto& [spec, value] : opt.given)
+      if (spec->name != "--merge" && spec->name != "--csv" && spec->name != "--profile")
+        r.error = "--merge takes only --csv and --profile, not " + std::string(spec->name);
+    return r;
+  }
   if (opt.runs == 0 && (opt.jobs || !opt.csv.empty())) r.error = "--jobs and --csv go with --runs";
+  if (opt.runs == 0 && !opt.outDir.empty()) r.error = "--out-dir goes with --runs";
+  if (!opt.outDir.empty() && opt.png.empty() && opt.trace.empty() && opt.gif.empty() && opt.profile.empty())
+    r.error = "--out-dir needs --png, --trace, --gif or --profile to write there";
+  // Each run's line already carries its figures; the closing line, the
+  // ensemble's.
+  if (opt.runs > 0 && opt.stats) r.error = "--stats goes with a single run: with --runs each run's line holds its figures";
   // A run of an ensemble hands its figures back on its standard output.
   if (opt.runs > 0 && (opt.png == "-" || opt.trace == "-" || opt.gif == "-" || opt.profile == "-"))
     r.error = "with --runs only --csv can go to standard output";
@@ -202,6 +240,8 @@ std::string AggsimUsage() {
   std::string out(lead);
   std::string words;
   for (const OptionSpec& o : kTable) {
+    // --merge is a usage of its own, on the line below.
+    if (o.value.ends_with("...")) continue;
     // Each bracket stays whole on a line: its spaces become no-break marks.
     std::string item = "[" + Shown(o) + "]";
     for (char& c : item)
@@ -211,7 +251,7 @@ std::string AggsimUsage() {
   Wrap(out, words, lead.size(), lead.size());
   for (char& c : out)
     if (c == '\x01') c = ' ';
-  out += "\n       aggsim --help\n       FILE - is standard output";
+  out += "\n       aggsim --merge FILE... [--csv FILE] [--profile FILE]\n       aggsim --help\n       FILE - is standard output";
   return out;
 }
 
@@ -238,10 +278,42 @@ std::string AggsimHelp() {
   return out;
 }
 
+std::string Parameters(const AggsimOptions& o) {
+  const char* rule = o.rule == RuleKind::White ? "white" : o.rule == RuleKind::Radial ? "radial" : "order";
+  char buf[300];
+  const auto number = [](double v) {
+    char n[40];
+    std::snprintf(n, sizeof n, "%.17g", v);
+    return std::string(n);
+  };
+  std::snprintf(buf, sizeof buf, "rule %s; particles %s; seconds %s; radius %s; screen %dx%d; start radius %s", rule,
+                o.particles == UINT64_MAX ? "none" : std::to_string(o.particles).c_str(),
+                o.seconds > 0 ? number(o.seconds).c_str() : "none", o.radius > 0 ? number(o.radius).c_str() : "none",
+                o.screenW, o.screenH, o.startRadiusSet ? number(o.startRadius).c_str() : "60");
+  return buf;
+}
+
+std::string SeedName(const std::string& dir, const std::string& name, uint32_t seed) {
+  const size_t slash = name.find_last_of("/\\");
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  const size_t stem = dot == std::string::npos || dot == 0 ? base.size() : dot;
+  std::string in = dir;
+  if (!in.empty() && in.back() != '/' && in.back() != '\\') in += '/';
+  return in + base.substr(0, stem) + "-" + std::to_string(seed) + base.substr(stem);
+}
+
 std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t seed, bool last) {
   std::vector<std::string> args;
+  const bool perSeed = !options.outDir.empty();
   for (const auto& [spec, value] : options.given) {
-    if (spec->toRuns == ToRuns::Never || (spec->toRuns == ToRuns::LastOnly && !last)) continue;
+    if (spec->toRuns == ToRuns::Never) continue;
+    if ((spec->toRuns == ToRuns::LastOnly || spec->toRuns == ToRuns::PerSeed) && perSeed) {
+      args.emplace_back(spec->name);
+      args.push_back(SeedName(options.outDir, value, seed));
+      continue;
+    }
+    if ((spec->toRuns == ToRuns::LastOnly && !last) || spec->toRuns == ToRuns::PerSeed) continue;
     args.emplace_back(spec->name);
     if (!spec->value.empty()) args.push_back(value);
   }

@@ -37,6 +37,8 @@ struct AggsimOptions {
   uint32_t runs = 0;     // 0: one run in this process
   uint32_t jobs = 0;     // 0: one per processor
   bool record = false;   // a run of an ensemble (kEnsembleRunVariable): its record line, no progress
+  std::string outDir;    // with --runs: each run's outputs here, by seed
+  std::vector<std::string> merge;  // tables and profiles to merge
   // The options as given, in order, with their values ("" for a flag).
   std::vector<std::pair<const OptionSpec*, std::string>> given;
 };
@@ -44,7 +46,9 @@ struct AggsimOptions {
 // How an option given to an ensemble reaches each of its runs.
 enum class ToRuns {
   Each,      // every run gets it as given
-  LastOnly,  // only the last run (its outputs), so that they are written once
+  LastOnly,  // only the last run (its outputs), so that they are written once;
+             // with --out-dir every run, under its seed's name there
+  PerSeed,   // with --out-dir every run, under its seed's name; else the ensemble's own
   Never,     // the ensemble's own (or replaced per run, as the seed is)
 };
 
@@ -72,6 +76,14 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args);
 std::string AggsimUsage();
 // The usage, then each option with its meaning: what --help prints.
 std::string AggsimHelp();
+
+// What makes runs comparable (rule, the stops, screen, start radius), as
+// the ensemble's table and profile record it.
+std::string Parameters(const AggsimOptions& options);
+
+// A run's output name under --out-dir: the name's last part with "-SEED"
+// before its extension, in dir.
+std::string SeedName(const std::string& dir, const std::string& name, uint32_t seed);
 
 // The arguments of one run of an ensemble: the user's own as the table
 // passes them on, then the run's seed.

@@ -1,13 +1,18 @@
 #include "io/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -20,7 +25,7 @@ namespace {
 // Starts argv[0] with its standard output into a close-on-exec pipe (so that
 // no other child holds it open), standard error on the null device when
 // asked; a bare name is looked up in the PATH when search is set.
-int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& child,
+int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& child, bool ownGroup = false,
           const std::vector<std::string>& environment = {}) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return errno;
@@ -43,9 +48,24 @@ int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& 
   }
   for (const std::string& e : environment) env.push_back(const_cast<char*>(e.c_str()));
   env.push_back(nullptr);
+  // A group of its own keeps the terminal's Ctrl-C from the child; the
+  // parent's blocked signals are not handed on, nor an ignored SIGTERM.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  if (ownGroup) {
+    sigset_t none, term;
+    sigemptyset(&none);
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setsigdefault(&attr, &term);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
   pid_t pid = -1;
-  const int rc = search ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data())
-                        : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  const int rc = search ? posix_spawnp(&pid, args[0], &actions, &attr, args.data(), env.data())
+                        : posix_spawn(&pid, args[0], &actions, &attr, args.data(), env.data());
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc != 0) {
@@ -57,7 +77,122 @@ int Spawn(const std::vector<std::string>& argv, bool search, bool quiet, Child& 
   return 0;
 }
 
+// The watched children still to reap, for StopWatched in a signal handler:
+// a fixed table of atomics, as nothing else is safe there.
+constexpr int kMostWatched = 2048;
+std::atomic<pid_t> watched[kMostWatched];
+
+void Watch(pid_t pid) {
+  for (auto& slot : watched) {
+    pid_t none = 0;
+    if (slot.compare_exchange_strong(none, pid)) return;
+  }
+}
+
+void Unwatch(pid_t pid) {
+  for (auto& slot : watched) {
+    pid_t p = pid;
+    if (slot.compare_exchange_strong(p, 0)) return;
+  }
+}
+
+const char* SignalName(int sig) {
+  switch (sig) {
+    case SIGHUP: return "SIGHUP";
+    case SIGINT: return "SIGINT";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGILL: return "SIGILL";
+    case SIGTRAP: return "SIGTRAP";
+    case SIGABRT: return "SIGABRT";
+    case SIGBUS: return "SIGBUS";
+    case SIGFPE: return "SIGFPE";
+    case SIGKILL: return "SIGKILL";
+    case SIGUSR1: return "SIGUSR1";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGUSR2: return "SIGUSR2";
+    case SIGPIPE: return "SIGPIPE";
+    case SIGALRM: return "SIGALRM";
+    case SIGTERM: return "SIGTERM";
+    case SIGXCPU: return "SIGXCPU";
+    case SIGXFSZ: return "SIGXFSZ";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
+
+std::string DescribeEnd(const ChildEnd& end) {
+  if (end.signal == 0) return "exit code " + std::to_string(end.code);
+  const char* name = SignalName(end.signal);
+  return "killed by signal " + std::to_string(end.signal) + (name ? std::string(" (") + name + ")" : std::string());
+}
+
+// Tells a watched child whose parent it should have, so that it can tell
+// when that parent ended before the child could watch for it.
+constexpr const char* kParentVariable = "AGGSIM_ENSEMBLE_PID";
+
+bool StartWatched(const std::string& program, const std::vector<std::string>& args, Watched& w, std::string& error,
+                  const std::vector<std::string>& environment) {
+  static const bool named = setenv(kParentVariable, std::to_string(getpid()).c_str(), 1) == 0;
+  (void)named;
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const int rc = Spawn(argv, false, false, w.child, true, environment);
+  if (rc != 0) {
+    error = "cannot start " + program + ": " + std::strerror(rc);
+    return false;
+  }
+  Watch(static_cast<pid_t>(w.child.process));
+  return true;
+}
+
+void PollWatched(const std::vector<Watched*>& children, int timeoutMs) {
+  std::vector<pollfd> fds;
+  std::vector<Watched*> of;
+  for (Watched* w : children) {
+    if (w->ended || w->child.output < 0) continue;
+    fds.push_back({static_cast<int>(w->child.output), POLLIN, 0});
+    of.push_back(w);
+  }
+  if (fds.empty() || poll(fds.data(), fds.size(), timeoutMs) <= 0) return;
+  for (size_t i = 0; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    Watched& w = *of[i];
+    char buf[4096];
+    const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+    if (n > 0) {
+      w.output.append(buf, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // The end of its output: it has ended, or is ending.
+    close(fds[i].fd);
+    w.child.output = -1;
+    const pid_t pid = static_cast<pid_t>(w.child.process);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    Unwatch(pid);
+    w.child.process = -1;
+    w.ended = true;
+    w.end = WIFSIGNALED(status) ? ChildEnd{0, WTERMSIG(status)} : ChildEnd{WEXITSTATUS(status), 0};
+  }
+}
+
+void StopWatched() {
+  for (auto& slot : watched) {
+    const pid_t pid = slot.load();
+    if (pid > 0) kill(pid, SIGTERM);
+  }
+}
+
+void EndWithParent() {
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  // The parent may have ended before the call: another process (init, a
+  // subreaper) is then the parent.
+  const char* parent = getenv(kParentVariable);
+  if (parent && std::to_string(getppid()) != parent) raise(SIGTERM);
+}
 
 std::string SelfPath() {
   char path[PATH_MAX];
@@ -69,7 +204,7 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
                 const std::vector<std::string>& environment) {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
-  const int rc = Spawn(argv, false, false, child, environment);
+  const int rc = Spawn(argv, false, false, child, false, environment);
   if (rc != 0) error = "cannot start " + program + ": " + std::strerror(rc);
   return rc == 0;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace io {
@@ -58,16 +59,23 @@ std::string EnvironmentBlock(const std::vector<std::string>& settings) {
   return block + '\0';
 }
 
-}  // namespace
-
-std::string SelfPath() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+// The job that holds the watched children: closed with this process, it
+// ends them, however this process ends.
+HANDLE WatchJob() {
+  static HANDLE job = [] {
+    HANDLE j = CreateJobObjectA(nullptr, nullptr);
+    if (j) {
+      JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+      limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+      SetInformationJobObject(j, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    return j;
+  }();
+  return job;
 }
 
-bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
-                const std::vector<std::string>& environment) {
+bool Start(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
+           bool watched, const std::vector<std::string>& environment) {
   HANDLE read = nullptr, write = nullptr;
   if (!CreatePipe(&read, &write, nullptr, 0)) {
     error = LastError("cannot make a pipe");
@@ -85,8 +93,11 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   si.hStdOutput = write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
+  // A watched child starts suspended, joins the job, then runs; a console
+  // process group of its own keeps Ctrl-C from it.
+  const DWORD flags = watched ? CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED : 0;
   std::string block = EnvironmentBlock(environment);
-  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                  block.empty() ? nullptr : block.data(), nullptr, &si, &pi);
   if (!ok) error = LastError("cannot start " + program);
   CloseHandle(write);
@@ -94,10 +105,88 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
     CloseHandle(read);
     return false;
   }
+  if (watched) {
+    if (WatchJob()) AssignProcessToJobObject(WatchJob(), pi.hProcess);
+    ResumeThread(pi.hThread);
+  }
   CloseHandle(pi.hThread);
   child.process = reinterpret_cast<intptr_t>(pi.hProcess);
   child.output = reinterpret_cast<intptr_t>(read);
   return true;
+}
+
+// Takes in what the pipe holds now, without waiting.
+void ReadAvailable(Watched& w) {
+  const HANDLE read = reinterpret_cast<HANDLE>(w.child.output);
+  DWORD available = 0;
+  char buf[4096];
+  while (PeekNamedPipe(read, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    DWORD n = 0;
+    if (!ReadFile(read, buf, available < sizeof buf ? available : sizeof buf, &n, nullptr) || n == 0) break;
+    w.output.append(buf, n);
+  }
+}
+
+}  // namespace
+
+std::string DescribeEnd(const ChildEnd& end) {
+  char buf[40];
+  // An exception's status reads best in hexadecimal (0xC0000005).
+  if (static_cast<unsigned>(end.code) >= 0xC0000000u)
+    snprintf(buf, sizeof buf, "exit code 0x%08X", static_cast<unsigned>(end.code));
+  else
+    snprintf(buf, sizeof buf, "exit code %d", end.code);
+  return buf;
+}
+
+bool StartWatched(const std::string& program, const std::vector<std::string>& args, Watched& w, std::string& error,
+                  const std::vector<std::string>& environment) {
+  return Start(program, args, w.child, error, true, environment);
+}
+
+void PollWatched(const std::vector<Watched*>& children, int timeoutMs) {
+  std::vector<HANDLE> handles;
+  for (Watched* w : children) {
+    if (w->ended) continue;
+    ReadAvailable(*w);
+    if (handles.size() < MAXIMUM_WAIT_OBJECTS) handles.push_back(reinterpret_cast<HANDLE>(w->child.process));
+  }
+  if (handles.empty()) return;
+  WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, static_cast<DWORD>(timeoutMs));
+  for (Watched* w : children) {
+    if (w->ended) continue;
+    const HANDLE process = reinterpret_cast<HANDLE>(w->child.process);
+    if (WaitForSingleObject(process, 0) != WAIT_OBJECT_0) continue;
+    // Ended: the write end went with it, so the pipe reads to its end.
+    const HANDLE read = reinterpret_cast<HANDLE>(w->child.output);
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(read, buf, sizeof buf, &n, nullptr) && n > 0) w->output.append(buf, n);
+    CloseHandle(read);
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    w->child = Child{};
+    w->ended = true;
+    w->end = ChildEnd{static_cast<int>(code), 0};
+  }
+}
+
+void StopWatched() {
+  if (WatchJob()) TerminateJobObject(WatchJob(), 143);
+}
+
+void EndWithParent() {}
+
+std::string SelfPath() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
+bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,
+                const std::vector<std::string>& environment) {
+  return Start(program, args, child, error, false, environment);
 }
 
 int WaitChild(Child& child, std::string& output) {

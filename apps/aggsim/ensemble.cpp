@@ -1,0 +1,194 @@
+#include "apps/aggsim/ensemble.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/ensemble.h"
+#include "io/ensemble_table.h"
+#include "io/outfile.h"
+#include "io/process.h"
+#include "io/stop.h"
+#include "runtime/procsvc.h"
+
+#ifndef AGG_VERSION
+#define AGG_VERSION "unknown"
+#endif
+
+namespace aggsim {
+
+namespace {
+
+int Failed(const std::string& why) {
+  std::fprintf(stderr, "aggsim: %s\n", why.c_str());
+  return 1;
+}
+
+// What the tables and profiles record of the program and its parameters.
+std::string About(const AggsimOptions& opt) { return "aggsim " AGG_VERSION "; " + Parameters(opt); }
+
+// The lines go to standard output, unless an output does: then that
+// output alone, and the lines to standard error.
+std::FILE* LineSink(const AggsimOptions& opt) {
+  for (const std::string* path : {&opt.csv, &opt.profile})
+    if (!path->empty() && io::SameOutput(*path, "-")) return stderr;
+  return stdout;
+}
+
+const char* SignalName(int sig) {
+  return sig == 2 ? "Ctrl-C (SIGINT)" : sig == 15 ? "SIGTERM" : sig == 1 ? "SIGHUP" : "a signal";
+}
+
+// The table and the profile of the runs given.
+int WriteFiles(const AggsimOptions& opt, const std::vector<io::RunRecord>& records, const io::EnsembleProfile* profile,
+               const std::string& about) {
+  if (!opt.csv.empty()) {
+    std::string table = io::CsvHeader(about);
+    for (const io::RunRecord& r : records) table += io::CsvRow(r);
+    const io::Status written = io::WriteOutput(opt.csv, table);
+    if (!written.ok()) return Failed(written.reason());
+  }
+  if (!opt.profile.empty() && profile) {
+    std::vector<uint32_t> seeds;
+    for (const io::RunRecord& r : records) seeds.push_back(r.seed);
+    const io::Status written = io::WriteOutput(opt.profile, io::EnsembleProfileText(*profile, about, seeds));
+    if (!written.ok()) return Failed(written.reason());
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Each run a process of its own, J at a time; their lines in the order of
+// their seeds whatever order they end in.  The runs hear no signal but from
+// the ensemble: it ends them when it is asked to stop, when one fails, and
+// (by the process-end hook, or their own watch on it) when it ends.
+int RunEnsemble(const AggsimOptions& opt) {
+  const std::string self = io::SelfPath();
+  if (self.empty()) return Failed("cannot find this program's file to start the runs");
+  const uint32_t first = opt.seeded ? opt.seed
+                                    : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  if (!opt.outDir.empty()) {
+    for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile}) {
+      if (path->empty()) continue;
+      const io::Status writable = io::CheckOutput(SeedName(opt.outDir, *path, first));
+      if (!writable.ok()) return Failed(writable.reason());
+    }
+  }
+  const uint32_t jobs = opt.jobs ? opt.jobs : std::max(1u, std::thread::hardware_concurrency());
+  sys::os::AtProcessEnd(io::StopWatched);
+  struct Slot {
+    uint32_t number, seed;
+    io::Watched run;
+  };
+  std::vector<std::unique_ptr<Slot>> running;
+  std::map<uint32_t, std::pair<io::RunRecord, io::RunProfile>> finished;  // by run number
+  std::FILE* lines = LineSink(opt);
+  uint32_t next = 0, shown = 0;
+  std::string failure;
+  bool stopping = false;
+  for (;;) {
+    if (!stopping && (io::StopRequested() || !failure.empty())) {
+      stopping = true;
+      io::StopWatched();
+    }
+    while (!stopping && next < opt.runs && running.size() < jobs) {
+      auto slot = std::make_unique<Slot>(Slot{next + 1, first + next, {}});  // consecutive seeds, wrapping round
+      if (!io::StartWatched(self, RunArguments(opt, slot->seed, next + 1 == opt.runs), slot->run, failure,
+                            {std::string(kEnsembleRunVariable) + "=1"}))
+        break;
+      running.push_back(std::move(slot));
+      ++next;
+    }
+    if (running.empty() && (stopping || next >= opt.runs || !failure.empty())) break;
+    std::vector<io::Watched*> watched;
+    for (auto& s : running) watched.push_back(&s->run);
+    // Short waits: a signal between the check above and the wait is seen
+    // at the next turn.
+    io::PollWatched(watched, 100);
+    for (auto it = running.begin(); it != running.end();) {
+      Slot& s = **it;
+      if (!s.run.ended) {
+        ++it;
+        continue;
+      }
+      const std::optional<io::RunRecord> record = io::FindRecord(s.run.output);
+      const std::optional<io::RunProfile> profile = io::FindProfile(s.run.output);
+      // A run that ended whole counts, even when it is reaped after a stop.
+      if (s.run.end.code == 0 && s.run.end.signal == 0 && record && profile) {
+        finished[s.number] = {*record, *profile};
+      } else if (!stopping && failure.empty()) {
+        failure = "run " + std::to_string(s.number) + " (seed " + std::to_string(s.seed) + ") " +
+                  (s.run.end.code != 0 || s.run.end.signal != 0 ? "failed: " + io::DescribeEnd(s.run.end)
+                                                                  : "did not report its figures");
+      }
+      it = running.erase(it);
+    }
+    if (stopping) continue;
+    for (auto f = finished.find(shown + 1); f != finished.end() && f->first == shown + 1; f = finished.find(shown + 1)) {
+      std::fprintf(lines, "%s\n", io::DescribeRun(static_cast<int>(f->first), f->second.first).c_str());
+      ++shown;
+    }
+    std::fflush(lines);
+  }
+  if (!failure.empty()) return Failed(failure);
+  // Those not shown yet (ended after a run still going at a stop) follow
+  // in order; the closing line, the table and the profile hold every run
+  // that ended whole.
+  std::vector<io::RunRecord> records;
+  io::EnsembleProfile profile;
+  for (const auto& [number, run] : finished) {
+    if (number > shown) std::fprintf(lines, "%s\n", io::DescribeRun(static_cast<int>(number), run.first).c_str());
+    records.push_back(run.first);
+    if (!profile.Add(run.second)) return Failed("the runs' profiles are too large to add");
+  }
+  if (!records.empty()) std::fprintf(lines, "%s\n", io::DescribeEnsemble(records, &profile).c_str());
+  if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
+  if (const int code = WriteFiles(opt, records, &profile, About(opt))) return code;
+  if (const int stop = io::StopRequested()) {
+    std::fprintf(stderr, "aggsim: interrupted by %s after %zu of %u runs; the lines and files hold those %zu\n",
+                 SignalName(stop), records.size(), opt.runs, records.size());
+    return 128 + stop;
+  }
+  return 0;
+}
+
+int RunMerge(const AggsimOptions& opt) {
+  std::vector<io::MergeInput> inputs;
+  for (const std::string& name : opt.merge) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream text;
+    if (in) text << in.rdbuf();
+    if (!in || in.bad()) return Failed("cannot read " + name + ": " + std::strerror(errno));
+    inputs.push_back({name, text.str()});
+  }
+  io::Merged merged;
+  const std::string refused = io::MergeEnsembles(inputs, merged);
+  if (!refused.empty()) return Failed(refused);
+  if (!opt.profile.empty() && !merged.profiled)
+    return Failed("--profile: no profile among the files to merge");
+  std::FILE* lines = LineSink(opt);
+  for (size_t i = 0; i < merged.records.size(); ++i)
+    std::fprintf(lines, "%s\n", io::DescribeRun(static_cast<int>(i + 1), merged.records[i]).c_str());
+  if (!merged.records.empty())
+    std::fprintf(lines, "%s\n", io::DescribeEnsemble(merged.records, merged.profiled ? &merged.profile : nullptr).c_str());
+  if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
+  const int code = WriteFiles(opt, merged.records, merged.profiled ? &merged.profile : nullptr, merged.about);
+  const std::string missing = io::MissingSeeds(merged.seeds);
+  if (code == 0 && !missing.empty())
+    std::fprintf(stderr, "aggsim: seeds missing from %u..%u: %s\n", merged.seeds.front(), merged.seeds.back(),
+                 missing.c_str());
+  return code;
+}
+
+}  // namespace aggsim

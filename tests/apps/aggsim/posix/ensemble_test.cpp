@@ -1,0 +1,296 @@
+// aggsim's ensembles run whole: how they end under signals and failures,
+// what an interrupted one keeps, each run's outputs, and a merge of parts.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Generous bounds that only a hang reaches: nothing here measures time.
+constexpr double kGuardSeconds = 120;
+
+std::string Dir() {
+  static const std::string d = [] {
+    std::string t = testing::TempDir() + "aggsim-ens." + std::to_string(getpid());
+    mkdir(t.c_str(), 0755);
+    return t + "/";
+  }();
+  return d;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+bool WaitFor(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(kGuardSeconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// aggsim started in a process group of its own, as a shell starts a job:
+// standard output and error to files, the signals at their defaults.
+struct Job {
+  pid_t pid = -1;
+  std::string out, err;
+  int status = -1;
+
+  explicit Job(const std::vector<std::string>& args, const std::string& name) {
+    out = Dir() + name + ".out", err = Dir() + name + ".err";
+    pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) signal(sig, SIG_DFL);
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1), dup2(e, 2);
+      std::vector<char*> argv{const_cast<char*>(AGGSIM)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(AGGSIM, argv.data());
+      _exit(127);
+    }
+    setpgid(pid, pid);
+  }
+  // True once it ended (within the guard); status then holds how.
+  bool Wait() {
+    const bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) kill(-pid, SIGKILL), waitpid(pid, &status, 0);
+    return ended;
+  }
+  int Code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+};
+
+// The processes whose parent is pid.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> found;
+  DIR* proc = opendir("/proc");
+  while (dirent* e = proc ? readdir(proc) : nullptr) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
+    if (pid <= 0) continue;
+    const std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    int ppid = 0;
+    char state = 0;
+    if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 &&
+        ppid == parent && state != 'Z')
+      found.push_back(pid);
+  }
+  if (proc) closedir(proc);
+  return found;
+}
+
+// Gone, or a zombie that nobody has reaped yet: either way not running.
+bool Ended(pid_t pid) {
+  const std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
+  const size_t close = stat.rfind(')');
+  return close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
+
+bool AllEnded(const std::vector<pid_t>& pids) {
+  return WaitFor([&] {
+    for (pid_t p : pids)
+      if (!Ended(p)) return false;
+    return true;
+  });
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+const std::vector<std::string> kForever = {"--runs", "4", "--jobs", "2", "--particles", "100000000"};
+
+// However the ensemble ends, its runs end with it.
+struct Ending {
+  const char* name;
+  std::function<void(Job&, const std::vector<pid_t>&)> act;
+  int code;  // its exit code, or 0 for "any"
+};
+
+void PrintTo(const Ending& e, std::ostream* os) { *os << e.name; }
+
+class EnsembleEnds : public testing::TestWithParam<Ending> {};
+
+TEST_P(EnsembleEnds, NoRunOutlivesIt) {
+  Job job(kForever, GetParam().name);
+  ASSERT_TRUE(WaitFor([&] { return ChildrenOf(job.pid).size() == 2; })) << "the runs did not start";
+  const std::vector<pid_t> runs = ChildrenOf(job.pid);
+  GetParam().act(job, runs);
+  ASSERT_TRUE(job.Wait()) << "the ensemble did not end";
+  if (GetParam().code) {
+    EXPECT_EQ(job.Code(), GetParam().code) << Slurp(job.err);
+  }
+  EXPECT_TRUE(AllEnded(runs)) << "a run outlived the ensemble";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, EnsembleEnds,
+    testing::Values(Ending{"term", [](Job& j, auto&) { kill(j.pid, SIGTERM); }, 143},
+                    Ending{"hup", [](Job& j, auto&) { kill(j.pid, SIGHUP); }, 129},
+                    // Ctrl-C at a terminal reaches the whole foreground group.
+                    Ending{"int", [](Job& j, auto&) { kill(-j.pid, SIGINT); }, 130},
+                    Ending{"twice", [](Job& j, auto&) { kill(j.pid, SIGTERM), kill(j.pid, SIGTERM); }, 143},
+                    Ending{"kill", [](Job& j, auto&) { kill(j.pid, SIGKILL); }, 128 + SIGKILL}),
+    [](const testing::TestParamInfo<Ending>& i) { return std::string(i.param.name); });
+
+// A run that dies is seen at once, not after the (endless) runs before it,
+// and named with the signal that killed it.
+TEST(Ensemble, ADeadRunIsNamedAndEndsTheOthers) {
+  Job job({"--runs", "3", "--jobs", "3", "--seed", "70", "--particles", "100000000"}, "dead");
+  ASSERT_TRUE(WaitFor([&] { return ChildrenOf(job.pid).size() == 3; }));
+  std::vector<pid_t> runs = ChildrenOf(job.pid);
+  std::sort(runs.begin(), runs.end());  // started in order: the last is seed 72
+  kill(runs.back(), SIGKILL);
+  ASSERT_TRUE(job.Wait());
+  EXPECT_EQ(job.Code(), 1);
+  EXPECT_NE(Slurp(job.err).find("run 3 (seed 72) failed: killed by signal 9 (SIGKILL)"), std::string::npos)
+      << Slurp(job.err);
+  EXPECT_TRUE(AllEnded(runs));
+}
+
+// Interrupted, an ensemble keeps what finished: the runs that ended before
+// the signal, whatever order they ended in, their lines, the closing line
+// over them, the table, a note saying how many of how many; only the
+// ensemble speaks.  The first run waits for a reader on its picture (a
+// FIFO) until the signal, the other two end.
+TEST(Ensemble, InterruptedKeepsTheRunsThatFinished) {
+  const std::string out = Dir() + "kept/";
+  mkdir(out.c_str(), 0755);
+  ASSERT_EQ(mkfifo((out + "dla-30.png").c_str(), 0644), 0);
+  const std::string csv = Dir() + "kept.csv";
+  Job job({"--runs", "3", "--jobs", "3", "--seed", "30", "--particles", "200", "--out-dir", out, "--png", "dla.png",
+           "--csv", csv},
+          "kept");
+  ASSERT_TRUE(WaitFor([&] {
+    return Exists(out + "dla-31.png") && Exists(out + "dla-32.png") && ChildrenOf(job.pid).size() == 1;
+  }));
+  const std::vector<pid_t> runs = ChildrenOf(job.pid);
+  kill(-job.pid, SIGINT);
+  ASSERT_TRUE(job.Wait());
+  EXPECT_EQ(job.Code(), 130);
+  const std::string err = Slurp(job.err), lines = Slurp(job.out), table = Slurp(csv);
+  EXPECT_EQ(Count(err, "interrupted"), 1u) << err;
+  EXPECT_NE(err.find("interrupted by Ctrl-C (SIGINT) after 2 of 3 runs"), std::string::npos) << err;
+  EXPECT_EQ(lines.find("run 1:"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("run 2: seed 31,"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("run 3: seed 32,"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("\n2 runs: D mean "), std::string::npos) << lines;
+  EXPECT_EQ(Count(table, "\n31,200,"), 1u) << table;
+  EXPECT_EQ(Count(table, "\n32,200,"), 1u) << table;
+  EXPECT_EQ(Count(table, "\n30,"), 0u) << table;
+  EXPECT_TRUE(AllEnded(runs));
+}
+
+// With the table on standard output, standard output holds the table
+// alone; the lines go to standard error.
+TEST(Ensemble, ATableOnStandardOutputIsAloneThere) {
+  const std::string csv = Dir() + "alone.csv";
+  Job file({"--runs", "3", "--jobs", "3", "--seed", "8", "--particles", "200", "--csv", csv}, "file");
+  Job piped({"--runs", "3", "--jobs", "3", "--seed", "8", "--particles", "200", "--csv", "-"}, "piped");
+  ASSERT_TRUE(file.Wait());
+  ASSERT_TRUE(piped.Wait());
+  ASSERT_EQ(file.Code(), 0);
+  ASSERT_EQ(piped.Code(), 0) << Slurp(piped.err);
+  EXPECT_EQ(Slurp(piped.out), Slurp(csv));
+  EXPECT_EQ(Slurp(piped.err), Slurp(file.out));
+}
+
+TEST(Ensemble, StatsIsRefusedWithRuns) {
+  Job job({"--runs", "2", "--stats"}, "stats");
+  ASSERT_TRUE(job.Wait());
+  EXPECT_EQ(job.Code(), 2);
+  EXPECT_NE(Slurp(job.err).find("--stats goes with a single run"), std::string::npos) << Slurp(job.err);
+}
+
+// --out-dir keeps each run's outputs under its seed's name, each what that
+// seed gives alone.
+TEST(Ensemble, EveryRunsOutputsKept) {
+  const std::string out = Dir() + "each/";
+  mkdir(out.c_str(), 0755);
+  Job job({"--runs", "3", "--jobs", "2", "--seed", "50", "--particles", "150", "--out-dir", out, "--png", "a/dla.png",
+           "--trace", "t.csv", "--profile", Dir() + "mean.csv"},
+          "each");
+  ASSERT_TRUE(job.Wait());
+  ASSERT_EQ(job.Code(), 0) << Slurp(job.err);
+  for (int seed : {50, 51, 52}) {
+    const std::string s = std::to_string(seed);
+    EXPECT_TRUE(Exists(out + "dla-" + s + ".png")) << seed;
+    EXPECT_TRUE(Exists(out + "t-" + s + ".csv")) << seed;
+    EXPECT_TRUE(Exists(out + "mean-" + s + ".csv")) << seed;
+  }
+  Job alone({"--seed", "51", "--particles", "150", "--trace", Dir() + "alone51.csv", "--profile", Dir() + "p51.csv"},
+            "alone");
+  ASSERT_TRUE(alone.Wait());
+  EXPECT_EQ(Slurp(out + "t-51.csv"), Slurp(Dir() + "alone51.csv"));
+  EXPECT_EQ(Slurp(out + "mean-51.csv"), Slurp(Dir() + "p51.csv"));
+  EXPECT_NE(Slurp(Dir() + "mean.csv").find("# seeds 50-52\n"), std::string::npos);
+}
+
+// Parts merged give what one ensemble over their seeds gives, byte for
+// byte: lines, table and profile; a gap is named.
+TEST(Merge, PartsGiveTheWhole) {
+  const std::string d = Dir();
+  const std::vector<std::string> common = {"--rule", "radial", "--particles", "250", "--jobs", "2"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), common.begin(), common.end());
+    return more;
+  };
+  Job whole(with({"--runs", "5", "--seed", "20", "--csv", d + "w.csv", "--profile", d + "wp.csv"}), "whole");
+  Job a(with({"--runs", "2", "--seed", "20", "--csv", d + "a.csv", "--profile", d + "ap.csv"}), "a");
+  Job b(with({"--runs", "3", "--seed", "22", "--csv", d + "b.csv", "--profile", d + "bp.csv"}), "b");
+  for (Job* j : {&whole, &a, &b}) {
+    ASSERT_TRUE(j->Wait());
+    ASSERT_EQ(j->Code(), 0) << Slurp(j->err);
+  }
+  Job merged({"--merge", d + "b.csv", d + "ap.csv", d + "a.csv", d + "bp.csv", "--csv", d + "m.csv", "--profile",
+              d + "mp.csv"},
+             "merged");
+  ASSERT_TRUE(merged.Wait());
+  ASSERT_EQ(merged.Code(), 0) << Slurp(merged.err);
+  EXPECT_EQ(Slurp(merged.out), Slurp(whole.out));
+  EXPECT_NE(Slurp(merged.out).find("; D of the mean profile "), std::string::npos);
+  EXPECT_EQ(Slurp(d + "m.csv"), Slurp(d + "w.csv"));
+  EXPECT_EQ(Slurp(d + "mp.csv"), Slurp(d + "wp.csv"));
+  EXPECT_EQ(Slurp(merged.err), "");
+
+  // Without the middle part's seeds 22-24 but with a later table.
+  Job later(with({"--runs", "1", "--seed", "26", "--csv", d + "c.csv"}), "later");
+  ASSERT_TRUE(later.Wait());
+  Job gap({"--merge", d + "a.csv", d + "c.csv"}, "gap");
+  ASSERT_TRUE(gap.Wait());
+  EXPECT_EQ(gap.Code(), 0);
+  EXPECT_EQ(Slurp(gap.err), "aggsim: seeds missing from 20..26: 22-25\n");
+  // A refusal is one line naming the file, the line and the field.
+  Job twice({"--merge", d + "a.csv", d + "w.csv"}, "twice");
+  ASSERT_TRUE(twice.Wait());
+  EXPECT_EQ(twice.Code(), 1);
+  EXPECT_EQ(Slurp(twice.err), "aggsim: " + d + "w.csv:4: seed: 20 given twice, also in " + d + "a.csv line 4\n");
+}
+
+}  // namespace
