@@ -764,6 +764,7 @@ class GraphWindow {
 thread_local GraphWindow* ThisWindow = nullptr;
 
 void WindowThread(StartRequest req) {
+  sys::os::PrepareThreadForFaults();
   sys::ThreadOutermostFrame = __builtin_frame_address(0);
   sys::SetFPUControlWord(sys::FPUCW);
   OnWindowThread = StartPending = true;
