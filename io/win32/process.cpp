@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "io/win32/wide.h"
+
 namespace io {
 
 namespace {
@@ -28,9 +30,9 @@ std::string LastError(const std::string& what) { return what + ": error " + std:
 }  // namespace
 
 std::string SelfPath() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+  return n > 0 && n < sizeof path / sizeof path[0] ? win32::Utf8(path, n) : std::string();
 }
 
 bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error) {
@@ -42,16 +44,20 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   // Only this child inherits the write end: the parent closes it at once,
   // so no later child holds it and the reader sees the end of the output.
   SetHandleInformation(write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  // Quoting touches only ASCII, so it is done on UTF-8; the names reach
+  // the child as the wide command line it reads its arguments from.
   std::string line = Quote(program);
   for (const std::string& a : args) line += " " + Quote(a);
-  STARTUPINFOA si{};
+  std::wstring wideLine = win32::Wide(line);
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   si.hStdOutput = write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
-  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  const BOOL ok =
+      CreateProcessW(win32::Wide(program).c_str(), wideLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   if (!ok) error = LastError("cannot start " + program);
   CloseHandle(write);
   if (!ok) {
