@@ -4,7 +4,7 @@
 # headless runner aggsim.exe and the test executables.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file
+bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file groff-base
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-win -j"${AGG_JOBS:-2}"
