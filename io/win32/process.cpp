@@ -56,8 +56,9 @@ bool StartChild(const std::string& program, const std::vector<std::string>& args
   si.hStdOutput = write;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
+  const std::wstring wideProgram = win32::Wide(program);
   const BOOL ok =
-      CreateProcessW(win32::Wide(program).c_str(), wideLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+      CreateProcessW(wideProgram.c_str(), wideLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   if (!ok) error = LastError("cannot start " + program);
   CloseHandle(write);
   if (!ok) {

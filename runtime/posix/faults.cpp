@@ -109,7 +109,8 @@ void Handler(int sig, siginfo_t* si, void* context) {
   const void* eip = floating && uc->uc_mcontext.fpregs && uc->uc_mcontext.fpregs->rip
                         ? reinterpret_cast<const void*>(uc->uc_mcontext.fpregs->rip)
                         : reinterpret_cast<const void*>(regs[REG_RIP]);
-  if (error == 0 || (error == 202 && emergency == nullptr) || !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
+  if (error == 0 || (error == 202 && emergency == nullptr) ||
+      !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
     // Declined: the same fault recurs with the system's own handling, which
     // ends the process without the exit path.
     RunProcessEndHooks();

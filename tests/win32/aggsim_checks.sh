@@ -68,7 +68,9 @@ rc=$?
 
 # Names outside the code page (Wine's is the Western one here), and with a
 # space: Cyrillic, CJK, written, replaced, compared and named in messages
-# as they are, and handed on to the runs of an ensemble.
+# as they are, and handed on to the runs of an ensemble.  This script's
+# names are UTF-8, which Wine reads them as in a UTF-8 locale.
+export LC_ALL=C.UTF-8
 mkdir -p "$scratch/Тест Ж" "$scratch/测试 目录"
 wine $aggsim --seed 1 --particles 40 --trace "$(win "$scratch/Тест Ж/след.csv")" \
   --png "$(win "$scratch/测试 目录/图像.png")" >/dev/null 2>"$scratch/err" || fail "unicode names: $(cat "$scratch/err")"
