@@ -196,6 +196,11 @@ TEST_F(Desktop, ARunTimeErrorInAWindowHandlerClosesTheWindowThenReportsItsNumber
   const HandlerFailure failures[] = {{"range", "201", true}, {"stack", "202", true}, {"both", "201", false}};
   for (const HandlerFailure& f : failures) {
     SCOPED_TRACE(f.Arg);
+#ifdef __SANITIZE_THREAD__
+    // The thread sanitizer never learns of a thread that ends by the system
+    // call, and its join waits for it for ever.
+    if (std::strcmp(f.Arg, "both") == 0) continue;
+#endif
     Probe probe(SharedServer().Name());
     testsupport::PtyChild program({.path = HANDLER_ERROR,
                                    .argv = {"handler_error", f.Arg},
