@@ -1,6 +1,7 @@
 // aggwhite as a user runs it on a Linux desktop: in a terminal (a
 // pseudo-terminal the test plays) with its graph window on an X server
 // (Xvfb).  Every wait is bounded; a child that outlives its test is killed.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -103,6 +104,49 @@ TEST_F(Desktop, AfterTheCloseBoxTheProgramRunsOnUntilAKeyAndEnter) {
   EXPECT_EQ(program.Ended(), "exit 0") << program.err;
   EXPECT_EQ(program.err, "");
   EXPECT_TRUE(program.ModesAsBefore());
+}
+
+// Keys as the keyboard would give them, through the server's test
+// extension (its library loaded where it is installed): a window manager's
+// key bindings see them, as they never see events sent to a window.
+class Keyboard {
+ public:
+  explicit Keyboard(Display* dpy) : dpy_(dpy) {
+    if (void* lib = dlopen("libXtst.so.6", RTLD_NOW)) fake_ = reinterpret_cast<Fake>(dlsym(lib, "XTestFakeKeyEvent"));
+  }
+  bool Ready() const { return fake_ != nullptr; }
+  // The keys pressed in order, then released in reverse.
+  void Chord(std::initializer_list<KeySym> keys) const {
+    for (KeySym k : keys) fake_(dpy_, XKeysymToKeycode(dpy_, k), True, 0);
+    for (auto k = std::rbegin(keys); k != std::rend(keys); ++k) fake_(dpy_, XKeysymToKeycode(dpy_, *k), False, 0);
+    XSync(dpy_, False);
+  }
+
+ private:
+  using Fake = int (*)(Display*, unsigned, Bool, unsigned long);
+  Display* dpy_;
+  Fake fake_ = nullptr;
+};
+
+TEST_F(Desktop, AltF4IsTheWindowManagersCloseRequestAndDoesWhatTheCloseBoxDoes) {
+  XServer server({.windowManager = true});
+  if (!server.Ready()) GTEST_SKIP() << "Xvfb or openbox is not installed";
+  Probe probe(server.Name());
+  Keyboard keyboard(probe.dpy());
+  if (!keyboard.Ready()) GTEST_SKIP() << "no libXtst to type with";
+  Program program(server.Name());
+  ASSERT_TRUE(program.Started());
+  const Window w = WindowOf(program, probe);
+  ASSERT_NE(w, 0u) << program.err;
+  XSetInputFocus(probe.dpy(), w, RevertToParent, CurrentTime);
+  XSync(probe.dpy(), False);
+  program.Pump([] { return false; }, 300ms);  // the window manager sees the focus
+  keyboard.Chord({XK_Alt_L, XK_F4});
+  EXPECT_TRUE(program.Pump([&] { return !probe.Exists(w); })) << "the window goes at once";
+  EXPECT_EQ(program.Ended(500ms), "running");
+  program.Type("k\r");
+  EXPECT_EQ(program.Ended(), "exit 0") << program.err;
+  EXPECT_EQ(program.err, "");
 }
 
 TEST_F(Desktop, LosingTheServerLeavesTheProgramRunningUntilAKeyAndEnter) {
@@ -226,8 +270,12 @@ TEST_F(Desktop, ARunTimeErrorInAWindowHandlerClosesTheWindowThenReportsItsNumber
     EXPECT_TRUE(std::regex_match(out, report)) << program.out;
     // After a stack overflow a sanitizer's build warns of the change of
     // stacks; nothing else is written there.
-    if (std::strcmp(f.Arg, "stack") != 0) EXPECT_EQ(program.err, "");
-    if (w != 0) EXPECT_FALSE(probe.Exists(w));
+    if (std::strcmp(f.Arg, "stack") != 0) {
+      EXPECT_EQ(program.err, "");
+    }
+    if (w != 0) {
+      EXPECT_FALSE(probe.Exists(w));
+    }
   }
 }
 
