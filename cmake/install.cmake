@@ -29,6 +29,24 @@ if(WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/LICENSE.txt DESTINATION .)
+  # The manual pages as text, for a system without man (Debian's groff-base
+  # renders them at build time).
+  find_program(AGG_GROFF groff)
+  if(NOT AGG_GROFF)
+    message(FATAL_ERROR "groff renders the manual for the Windows zip: install groff-base")
+  endif()
+  set(agg_man_pages aggwhite aggsim aggbench)
+  list(TRANSFORM agg_man_pages PREPEND ${PROJECT_SOURCE_DIR}/docs/man/)
+  list(TRANSFORM agg_man_pages APPEND .1)
+  # A list would split into arguments on its way through the build tool.
+  string(JOIN "|" agg_man_page_arg ${agg_man_pages})
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/MANUAL.txt
+                     COMMAND ${CMAKE_COMMAND} -DGROFF=${AGG_GROFF} -DOUT=${CMAKE_BINARY_DIR}/MANUAL.txt
+                             -DPAGES=${agg_man_page_arg} -P ${PROJECT_SOURCE_DIR}/cmake/manual.cmake
+                     DEPENDS ${agg_man_pages} ${PROJECT_SOURCE_DIR}/cmake/manual.cmake
+                     COMMENT "Rendering the manual pages into MANUAL.txt" VERBATIM)
+  add_custom_target(manual_text ALL DEPENDS ${CMAKE_BINARY_DIR}/MANUAL.txt)
+  install(FILES ${CMAKE_BINARY_DIR}/MANUAL.txt DESTINATION .)
 else()
   install(TARGETS ${agg_installed_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   if(TARGET aggbench_x11)

@@ -60,17 +60,19 @@ void WriteReport() {
   WriteLnEnd(StdOut);
 }
 
-// The exit sequence runs on one thread only.  A run-time error on the
-// graph window's thread may end the process while the main thread goes on
-// drawing into a graph that has just closed: whichever thread gets here
-// second waits for the first to end the process, so that the exit code
-// and the report are the first error's.
+// The exit sequence runs on one thread only, the first to get here, so that
+// two errors at once do not run the exit procedures twice over or
+// interleave two reports.  A second thread that fails meanwhile ends
+// itself rather than wait: the first may be waiting for it (the graph's
+// exit procedure joins the window thread), and a wait on both sides would
+// never end.  Its error is dropped; the exit code and the report are the
+// first one's.
 void ClaimExit() {
   static std::atomic<std::thread::id> owner{};
   std::thread::id none{};
   const std::thread::id me = std::this_thread::get_id();
   if (owner.compare_exchange_strong(none, me) || none == me) return;
-  for (;;) os::SleepMs(1000);
+  os::EndThisThread();
 }
 
 [[noreturn]] void System_Exit() {

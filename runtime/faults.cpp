@@ -1,5 +1,8 @@
 #include "runtime/faults.h"
 
+#include <atomic>
+#include <cstddef>
+
 #include "runtime/system.h"
 
 namespace sys {
@@ -18,6 +21,22 @@ bool SysHandleErrorFrame(uint8_t error, const void* eip, void* frame, bool reset
   Except_Frame[Except_Level] = frame;
   ++Except_Level;
   return true;
+}
+
+namespace {
+
+constexpr int kEmergencyStacks = 4;
+constexpr std::size_t kEmergencyStackSize = 256 * 1024;
+alignas(16) char emergencyStacks[kEmergencyStacks][kEmergencyStackSize];
+std::atomic<bool> emergencyTaken[kEmergencyStacks];
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+}  // namespace
+
+void* TakeEmergencyStack() {
+  for (int i = 0; i < kEmergencyStacks; ++i)
+    if (!emergencyTaken[i].exchange(true)) return emergencyStacks[i] + kEmergencyStackSize;
+  return nullptr;
 }
 
 void JumpToHandleErrorFrame() {

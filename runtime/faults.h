@@ -20,9 +20,15 @@ extern void* Except_Frame[kMaxPendingFaults];
 bool SysHandleErrorFrame(uint8_t error, const void* eip, void* frame, bool resetFpu);
 // Where the faulting thread resumes: takes the newest entry and raises it.
 [[noreturn]] void JumpToHandleErrorFrame();
+// After a stack overflow the exit sequence needs a stack of its own, one
+// for each thread whose stack ran out (the exit runs on one of them; the
+// others only end themselves there).  The top of a stack that no thread
+// has taken yet, or null when all are taken.  Safe in a fault hook.
+void* TakeEmergencyStack();
 
 namespace os {
-// Installs and removes the process-wide fault hook.
+// Installs and removes the process-wide fault hook.  Installing also makes
+// the calling thread ready for faults (PrepareThreadForFaults).
 void InstallFaultHandlers();
 void RemoveFaultHandlers();
 }  // namespace os

@@ -42,6 +42,15 @@ void ProcessBarrier();
 // of anything the runtime did not flush itself.  The process-end hooks run
 // first.
 [[noreturn]] void ExitProcess(uint32_t code);
+// Makes the calling thread ready for the fault hook: where the hook needs
+// room of the thread's own to run in after the thread's stack has run out,
+// it gets it, for the thread's life.  Every thread that the runtime or a
+// module starts calls this first, so that a stack overflow on it is
+// run-time error 202 with its report, as on the main thread.
+void PrepareThreadForFaults();
+// Ends the calling thread alone, at once: nothing on its stack is unwound
+// and no hook runs.  A thread waiting for it to end (a join) goes on.
+[[noreturn]] void EndThisThread();
 
 // Process-end hooks: for what a backend must put back however the process
 // ends (a terminal's modes).  They run, newest first and each at most once,

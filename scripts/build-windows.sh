@@ -4,7 +4,7 @@
 # headless runner aggsim.exe and the test executables.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file
+bash scripts/deps.sh g++-mingw-w64-i686-posix cmake make googletest file groff-base
 cmake --preset win32 >/dev/null
 cmake --build build-win -j"${AGG_JOBS:-2}"
 for exe in aggregation/aggwhite.exe aggregation/aggradial.exe aggregation/aggorder.exe apps/aggsim/aggsim.exe; do

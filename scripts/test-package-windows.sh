@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Windows zip (scripts/package-windows.sh) and tries it as a
-# Windows user would get it: it holds the programs, README.txt and
-# LICENSE.txt only, no
+# Windows user would get it: it holds the programs, README.txt, LICENSE.txt
+# and the manual as MANUAL.txt (CR LF, every page and option in it) only, no
 # program needs a DLL beyond the system's, and, unpacked into C:\ of a fresh
 # Wine prefix, aggsim.exe started from there grows the same aggregate as the
 # Linux build and aggbench.exe runs.  Skips, with exit code 0, where Wine
@@ -29,12 +29,28 @@ fail() {
 
 # The programs and their note, in one folder named after the zip.
 top=$(basename "$zip" .zip)
-expected=$(printf '%s\n' "$top/LICENSE.txt" "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" "$top/aggsim.exe" \
-  "$top/aggwhite.exe")
+expected=$(printf '%s\n' "$top/LICENSE.txt" "$top/MANUAL.txt" "$top/README.txt" "$top/aggorder.exe" "$top/aggradial.exe" \
+  "$top/aggsim.exe" "$top/aggwhite.exe")
 [ -f build-win/bench/aggbench.exe ] && expected=$(printf '%s\n%s' "$expected" "$top/aggbench.exe" | sort)
 actual=$(unzip -Z1 "$zip" | grep -v '/$' | sort)
-[ "$actual" = "$expected" ] || fail "the zip holds other files than the programs, README.txt and LICENSE.txt:
+[ "$actual" = "$expected" ] || fail "the zip holds other files than the programs, README.txt, LICENSE.txt and MANUAL.txt:
 $(diff <(echo "$expected") <(echo "$actual"))"
+
+# The manual, readable in Notepad: CR LF on every line, plain ASCII, no
+# overstriking, every page, every option of aggsim's usage text, and the
+# README pointing to it.
+manual=$(unzip -p "$zip" "$top/MANUAL.txt")
+[ -n "$manual" ] || fail "MANUAL.txt is empty"
+[ "$(printf '%s' "$manual" | grep -c $'\r$')" -eq "$(printf '%s\n' "$manual" | wc -l)" ] || fail "MANUAL.txt has lines without CR LF"
+LC_ALL=C grep -q $'[\x08\x80-\xff]' <<<"$manual" && fail "MANUAL.txt is not plain ASCII text"
+for page in AGGWHITE AGGSIM AGGBENCH; do
+  grep -q "^$page(1)" <<<"$manual" || fail "MANUAL.txt lacks the $page(1) page"
+done
+grep -q "aggradial" <<<"$manual" && grep -q "aggorder" <<<"$manual" || fail "MANUAL.txt does not name aggradial and aggorder"
+for option in $(build/apps/aggsim/aggsim --help | grep -oE -- '--[a-z-]+' | sort -u); do
+  grep -qF -- "$option" <<<"$manual" || fail "MANUAL.txt does not mention aggsim's $option"
+done
+unzip -p "$zip" "$top/README.txt" | grep -q "MANUAL.txt" || fail "README.txt does not point to MANUAL.txt"
 
 # Static: every DLL a program imports comes with Windows.
 system_dlls='^(kernel32|user32|gdi32|advapi32|msvcrt|ws2_32|shell32|ole32|winmm)\.dll$'
@@ -69,7 +85,8 @@ fi
 if [ -f "$prefix/drive_c/$top/aggbench.exe" ]; then
   out=$(cd "$prefix/drive_c/$top" && timeout 300 wine "C:\\$top\\aggbench.exe" --particles 100 --rounds 1 2>&1) \
     && grep -q "same particles in the same order: yes" <<<"$out" \
-    && echo "  aggbench.exe from C:\\$top measured the walk" \
+    && ! grep -q "4 shipped" <<<"$out" \
+    && echo "  aggbench.exe from C:\\$top measured the walk, without a figure 4" \
     || fail "aggbench.exe from C:\\$top: $out"
 fi
 echo "Windows zip test took $((SECONDS - start)) s"

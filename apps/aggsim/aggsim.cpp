@@ -39,6 +39,7 @@
 #include "io/process.h"
 #include "io/stats.h"
 #include "io/stop.h"
+#include "io/utf8.h"
 
 namespace {
 
@@ -59,13 +60,14 @@ Clock::time_point started;
 io::Progress progress;
 io::TimeLeft timeLeft;
 
+// Messages may name files: they are written as the names' characters.
 [[noreturn]] void Usage(const std::string& why) {
-  std::fprintf(stderr, "aggsim: %s\n%s\n", why.c_str(), aggsim::AggsimUsage().c_str());
+  io::WriteError("aggsim: " + why + "\n" + aggsim::AggsimUsage() + "\n");
   std::exit(2);
 }
 
 [[noreturn]] void Fail(const std::string& why) {
-  std::fprintf(stderr, "aggsim: %s\n", why.c_str());
+  io::WriteError("aggsim: " + why + "\n");
   std::exit(1);
 }
 
@@ -171,7 +173,7 @@ void WriteOutputs() {
     trace.Abandon();
     gif.Abandon();
     profile.Abandon();
-    std::fprintf(stderr, "aggsim: %s\n", err.reason().c_str());
+    io::WriteError("aggsim: " + err.reason() + "\n");
     sys::Halt(1);
   }
 }
@@ -227,6 +229,10 @@ template <class Rule>
 [[gnu::always_inline]] inline void Run() {
   sys::IsConsole = true;
   sys::InitializeUnits();
+  // A run-time error's report goes where the summary goes: never into an
+  // output written to standard output.
+  if (SummarySink() == stderr)
+    sys::OpenStdIO(sys::StdOut, sys::fmOutput, sys::os::GetStdHandle(sys::os::StdErrorHandle));
   if (opt.seeded) {
     sys::RandSeed = opt.seed;
   } else {
@@ -318,6 +324,7 @@ std::string MemoryFor(int32_t w, int32_t h) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  io::TakeUtf8Arguments(argc, argv);
   const aggsim::AggsimArgs parsed = aggsim::ParseAggsimArgs(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) Usage(parsed.error);
   opt = parsed.options;

@@ -12,6 +12,7 @@
 
 #include "graph/geometry.h"
 #include "graph/headless/headless_window.h"
+#include "runtime/procsvc.h"
 
 namespace graph {
 namespace {
@@ -67,6 +68,7 @@ uint32_t* WindowAt(int32_t x, int32_t y) {
 }
 
 void WindowThread(int32_t w, int32_t h, bool fail) {
+  sys::os::PrepareThreadForFaults();
   if (!fail && w > 0 && h > 0) {
     // Surfaces that do not fit in memory make no window, as a system that
     // cannot make the window's bitmap fails its creation.

@@ -175,6 +175,7 @@ HWND WinCreate() {
 }
 
 DWORD WINAPI MessageHandleThread(LPVOID) {
+  sys::os::PrepareThreadForFaults();
   sys::ThreadOutermostFrame = __builtin_frame_address(0);
   asm volatile("fninit");
   sys::SetFPUControlWord(sys::FPUCW);

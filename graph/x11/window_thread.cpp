@@ -21,6 +21,7 @@
 #include "graph/window.h"
 #include "graph/x11/input.h"
 #include "graph/x11/internal.h"
+#include "runtime/procsvc.h"
 #include "runtime/system.h"
 
 namespace graph::x11 {
@@ -295,6 +296,7 @@ Handshake& StartState() {
 }
 
 void WindowThread(StartRequest req) {
+  sys::os::PrepareThreadForFaults();
   sys::ThreadOutermostFrame = __builtin_frame_address(0);
   sys::SetFPUControlWord(sys::FPUCW);
   // The thread is the backend's own: a write to a closed connection is an

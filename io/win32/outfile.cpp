@@ -3,17 +3,21 @@
 #include <stdlib.h>
 #include <windows.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "io/outfile.h"
 #include "io/outfile_impl.h"
+#include "io/win32/wide.h"
 
 namespace io {
+
+using win32::Utf8;
+using win32::Wide;
+
 namespace detail {
 
-void RemoveFileNow(const char* path) { ::DeleteFileA(path); }
+void RemoveFileNow(const char* path) { ::DeleteFileW(Wide(path).c_str()); }
 
 std::string RandomHex() {
   char hex[17];
@@ -30,10 +34,10 @@ std::string RandomHex() {
 namespace {
 
 std::string Reason(const std::string& path, DWORD err) {
-  char text[256] = "";
-  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
-                                   sizeof text, nullptr);
-  std::string why(text, n);
+  wchar_t text[256] = L"";
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, err, 0, text,
+                                   sizeof text / sizeof text[0], nullptr);
+  std::string why = Utf8(text, n);
   while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ' || why.back() == '.'))
     why.pop_back();
   if (why.empty()) why = "system error " + std::to_string(err);
@@ -50,9 +54,10 @@ struct Where {
 
 Where Classify(const std::string& path) {
   if (path == "-") return {Kind::Stdout};
-  const DWORD attrs = ::GetFileAttributesA(path.c_str());
+  const std::wstring name = Wide(path);
+  const DWORD attrs = ::GetFileAttributesW(name.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) return {Kind::Folder};
-  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const HANDLE h = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = ::GetLastError();
@@ -67,19 +72,23 @@ Where Classify(const std::string& path) {
 // A file the folder takes, made and at once given up.
 DWORD TryFolder(const std::string& folder) {
   const std::string probe = folder + "\\.agg-" + detail::RandomHex() + ".tmp";
-  const HANDLE h = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  const HANDLE h = ::CreateFileW(Wide(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return ::GetLastError();
   ::CloseHandle(h);
   return 0;
 }
 
-std::string FullName(const std::string& path) {
-  char full[MAX_PATH * 4];
-  const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  std::string s = n > 0 && n < sizeof full ? std::string(full, n) : path;
-  for (char& c : s) c = c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// The full name, folded to one case as the file system compares names.
+std::wstring FullName(const std::string& path) {
+  const std::wstring name = Wide(path);
+  std::wstring full(MAX_PATH * 4, L'\0');
+  const DWORD n = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  full = n > 0 && n < full.size() ? full.substr(0, n) : name;
+  for (wchar_t& c : full)
+    if (c == L'/') c = L'\\';
+  if (!full.empty()) ::CharUpperBuffW(full.data(), static_cast<DWORD>(full.size()));
+  return full;
 }
 
 }  // namespace
@@ -132,7 +141,7 @@ Status OutputFile::Open(const std::string& path) {
     slot_ = detail::RegisterTemporary(temp_);
     // Shared for deletion, so that a console control handler can take it
     // away while it is still open.
-    const HANDLE h = ::CreateFileA(temp_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+    const HANDLE h = ::CreateFileW(Wide(temp_).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       handle_ = reinterpret_cast<intptr_t>(h);
@@ -181,12 +190,13 @@ Status OutputFile::Commit() {
   ::CloseHandle(h);
   // Replacing keeps the old file's attributes and access rules; a new name
   // is a plain move.
+  const std::wstring target = Wide(target_), temp = Wide(temp_);
   if (err.empty() &&
-      !(::GetFileAttributesA(target_.c_str()) != INVALID_FILE_ATTRIBUTES &&
-        ::ReplaceFileA(target_.c_str(), temp_.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) &&
-      !::MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      !(::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) &&
+      !::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     err = Reason(path_, ::GetLastError());
-  if (!err.empty()) ::DeleteFileA(temp_.c_str());
+  if (!err.empty()) ::DeleteFileW(temp.c_str());
   detail::ForgetTemporary(slot_);
   slot_ = -1;
   temp_.clear();
@@ -197,7 +207,7 @@ void OutputFile::Abandon() {
   if (handle_ != -1 && ownsHandle_) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
   handle_ = -1;
   ownsHandle_ = false;
-  if (!temp_.empty()) ::DeleteFileA(temp_.c_str());
+  if (!temp_.empty()) ::DeleteFileW(Wide(temp_).c_str());
   temp_.clear();
   detail::ForgetTemporary(slot_);
   slot_ = -1;

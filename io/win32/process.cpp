@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+
+#include "io/win32/wide.h"
 
 namespace io {
 
@@ -31,32 +34,37 @@ std::string LastError(const std::string& what) { return what + ": error " + std:
 
 // The name of a NAME=value entry, upper-cased: Windows compares names
 // without case.  A leading '=' (the per-drive folders) belongs to the name.
-std::string UpperName(const std::string& entry) {
-  std::string name = entry.substr(0, entry.find('=', 1));
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+std::wstring UpperName(const std::wstring& entry) {
+  std::wstring name = entry.substr(0, entry.find(L'=', 1));
+  for (wchar_t& c : name)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
   return name;
 }
 
-// This process's environment block with the settings added or replaced,
-// sorted by name as Windows keeps its blocks; empty when nothing is added.
-std::string EnvironmentBlock(const std::vector<std::string>& settings) {
+// This process's environment block (wide, as names and values may hold
+// any letters) with the settings added or replaced, sorted by name as
+// Windows keeps its blocks; empty when nothing is added.
+std::wstring EnvironmentBlock(const std::vector<std::string>& settings) {
   if (settings.empty()) return {};
-  std::vector<std::string> entries;
-  if (char* inherited = GetEnvironmentStringsA()) {
-    for (const char* e = inherited; *e; e += std::strlen(e) + 1) entries.emplace_back(e);
-    FreeEnvironmentStringsA(inherited);
+  std::vector<std::wstring> entries;
+  if (wchar_t* inherited = GetEnvironmentStringsW()) {
+    for (const wchar_t* e = inherited; *e; e += std::wcslen(e) + 1) entries.emplace_back(e);
+    FreeEnvironmentStringsW(inherited);
   }
   for (const std::string& set : settings) {
-    const std::string name = UpperName(set);
-    std::erase_if(entries, [&](const std::string& e) { return UpperName(e) == name; });
-    entries.push_back(set);
+    const std::wstring wide = win32::Wide(set);
+    const std::wstring name = UpperName(wide);
+    std::erase_if(entries, [&](const std::wstring& e) { return UpperName(e) == name; });
+    entries.push_back(wide);
   }
   std::stable_sort(entries.begin(), entries.end(),
-                   [](const std::string& a, const std::string& b) { return UpperName(a) < UpperName(b); });
-  std::string block;
-  for (const std::string& e : entries) block += e + '\0';
-  return block + '\0';
+                   [](const std::wstring& a, const std::wstring& b) { return UpperName(a) < UpperName(b); });
+  std::wstring block;
+  for (const std::wstring& e : entries) {
+    block += e;
+    block += L'\0';
+  }
+  return block + L'\0';
 }
 
 // The job that holds the watched children: closed with this process, it
@@ -84,9 +92,12 @@ bool Start(const std::string& program, const std::vector<std::string>& args, Chi
   // Only this child inherits the write end: the parent closes it at once,
   // so no later child holds it and the reader sees the end of the output.
   SetHandleInformation(write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  // Quoting touches only ASCII, so it is done on UTF-8; the names reach
+  // the child as the wide command line it reads its arguments from.
   std::string line = Quote(program);
   for (const std::string& a : args) line += " " + Quote(a);
-  STARTUPINFOA si{};
+  std::wstring wideLine = win32::Wide(line);
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -95,9 +106,11 @@ bool Start(const std::string& program, const std::vector<std::string>& args, Chi
   PROCESS_INFORMATION pi{};
   // A watched child starts suspended, joins the job, then runs; a console
   // process group of its own keeps Ctrl-C from it.
-  const DWORD flags = watched ? CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED : 0;
-  std::string block = EnvironmentBlock(environment);
-  const BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
+  DWORD flags = watched ? CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED : 0;
+  std::wstring block = EnvironmentBlock(environment);
+  if (!block.empty()) flags |= CREATE_UNICODE_ENVIRONMENT;
+  const std::wstring wideProgram = win32::Wide(program);
+  const BOOL ok = CreateProcessW(wideProgram.c_str(), wideLine.data(), nullptr, nullptr, TRUE, flags,
                                  block.empty() ? nullptr : block.data(), nullptr, &si, &pi);
   if (!ok) error = LastError("cannot start " + program);
   CloseHandle(write);
@@ -179,9 +192,9 @@ void StopWatched() {
 void EndWithParent() {}
 
 std::string SelfPath() {
-  char path[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+  wchar_t path[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+  return n > 0 && n < sizeof path / sizeof path[0] ? win32::Utf8(path, n) : std::string();
 }
 
 bool StartChild(const std::string& program, const std::vector<std::string>& args, Child& child, std::string& error,

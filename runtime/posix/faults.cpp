@@ -3,6 +3,7 @@
 // error path by rewriting its saved context, so the exit sequence runs on
 // that thread as on any other run-time error.
 #include <signal.h>
+#include <sys/mman.h>
 #include <ucontext.h>
 
 #include <cstdint>
@@ -17,11 +18,31 @@ namespace {
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 
-// The handler runs here, so that it can run at all once the stack is
-// exhausted.
-alignas(16) char altStack[64 * 1024];
-// After a stack overflow the exit sequence needs a stack of its own.
-alignas(16) char emergencyStack[256 * 1024];
+// The handler runs on a stack of its thread's own, so that it can run at
+// all once the thread's stack is exhausted: the main thread's here, any
+// other thread's mapped when it gets ready.
+constexpr std::size_t kAltStackSize = 64 * 1024;
+alignas(16) char altStack[kAltStackSize];
+
+void UseAltStack(void* base) {
+  stack_t ss{};
+  ss.ss_sp = base;
+  ss.ss_size = kAltStackSize;
+  ::sigaltstack(&ss, nullptr);
+}
+
+// A thread's own handler stack, given back when the thread ends.
+struct ThreadAltStack {
+  void* Base = MAP_FAILED;
+  ~ThreadAltStack() {
+    if (Base == MAP_FAILED) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+    ::munmap(Base, kAltStackSize);
+  }
+};
+thread_local ThreadAltStack threadAltStack;
 
 // How far above the stack pointer a frame pointer may lie and still be
 // taken for one: a faulting routine's frame is never further up than this.
@@ -78,6 +99,8 @@ void Handler(int sig, siginfo_t* si, void* context) {
   greg_t* regs = uc->uc_mcontext.gregs;
   bool floating = false;
   const uint8_t error = Classify(sig, si, uc, floating);
+  // A thread whose stack ran out goes on on a stack of its own.
+  void* emergency = error == 202 ? TakeEmergencyStack() : nullptr;
   const uintptr_t sp = static_cast<uintptr_t>(regs[REG_RSP]);
   uintptr_t bp = static_cast<uintptr_t>(regs[REG_RBP]);
   if (bp < sp || bp - sp > kMaxFrameDistance || bp % sizeof(void*) != 0) bp = 0;
@@ -86,7 +109,8 @@ void Handler(int sig, siginfo_t* si, void* context) {
   const void* eip = floating && uc->uc_mcontext.fpregs && uc->uc_mcontext.fpregs->rip
                         ? reinterpret_cast<const void*>(uc->uc_mcontext.fpregs->rip)
                         : reinterpret_cast<const void*>(regs[REG_RIP]);
-  if (error == 0 || !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
+  if (error == 0 || (error == 202 && emergency == nullptr) ||
+      !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
     // Declined: the same fault recurs with the system's own handling, which
     // ends the process without the exit path.
     RunProcessEndHooks();
@@ -98,8 +122,7 @@ void Handler(int sig, siginfo_t* si, void* context) {
     uc->uc_mcontext.fpregs->swd &= ~0x80FF;
     uc->uc_mcontext.fpregs->mxcsr &= ~0x3Fu;
   }
-  uintptr_t resume = error == 202 ? reinterpret_cast<uintptr_t>(emergencyStack + sizeof emergencyStack)
-                                  : sp - kRedZone;
+  uintptr_t resume = error == 202 ? reinterpret_cast<uintptr_t>(emergency) : sp - kRedZone;
   // As if the faulting instruction had called the trampoline.
   resume = (resume & ~uintptr_t{15}) - sizeof(void*);
   std::memcpy(reinterpret_cast<void*>(resume), &eip, sizeof eip);
@@ -110,10 +133,7 @@ void Handler(int sig, siginfo_t* si, void* context) {
 }  // namespace
 
 void InstallFaultHandlers() {
-  stack_t ss{};
-  ss.ss_sp = altStack;
-  ss.ss_size = sizeof altStack;
-  ::sigaltstack(&ss, nullptr);
+  UseAltStack(altStack);
   struct sigaction sa{};
   sa.sa_sigaction = Handler;
   sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
@@ -123,6 +143,15 @@ void InstallFaultHandlers() {
 
 void RemoveFaultHandlers() {
   for (int sig : kSignals) ::signal(sig, SIG_DFL);
+}
+
+void PrepareThreadForFaults() {
+  ThreadAltStack& own = threadAltStack;
+  if (own.Base != MAP_FAILED) return;
+  own.Base = ::mmap(nullptr, kAltStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+  // Without one, a fault on this thread is still reported; only a stack
+  // overflow is left to the system.
+  if (own.Base != MAP_FAILED) UseAltStack(own.Base);
 }
 
 }  // namespace sys::os

@@ -50,9 +50,6 @@ constexpr FaultKind kFaults[] = {
 // context with another one has no frame the error path could use.
 DWORD mainSegSs = 0;
 
-// After a stack overflow the exit sequence needs a stack of its own.
-alignas(16) char emergencyStack[256 * 1024];
-
 // The faulting instruction, which the resume stub pushes as the return
 // address of the trampoline.  Written by the filter, read by the stub on
 // the same thread just after.
@@ -73,6 +70,9 @@ LONG WINAPI Filter(EXCEPTION_POINTERS* info) {
   CONTEXT* ctx = info->ContextRecord;
   void* frame = ctx->SegSs == mainSegSs ? reinterpret_cast<void*>(ctx->Ebp) : nullptr;
   const FaultKind* kind = Lookup(rec->ExceptionCode);
+  // A thread whose stack ran out goes on on a stack of its own.
+  void* emergency = rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW ? TakeEmergencyStack() : nullptr;
+  if (rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW && emergency == nullptr) kind = nullptr;
   // An x87 fault shows at the next waiting instruction; the unit keeps
   // the address of the one that raised it.
   const void* eip = reinterpret_cast<const void*>(ctx->Eip);
@@ -98,9 +98,7 @@ LONG WINAPI Filter(EXCEPTION_POINTERS* info) {
       std::memcpy(ctx->ExtendedRegisters + 24, &mxcsr, sizeof mxcsr);
     }
   }
-  uintptr_t esp = rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW
-                      ? reinterpret_cast<uintptr_t>(emergencyStack + sizeof emergencyStack)
-                      : static_cast<uintptr_t>(ctx->Esp);
+  uintptr_t esp = emergency != nullptr ? reinterpret_cast<uintptr_t>(emergency) : static_cast<uintptr_t>(ctx->Esp);
   // The stub's push leaves the stack as a call from the faulting
   // instruction would.  Nothing is written to the faulting stack here: the
   // saved context itself lies just below its stack pointer.
@@ -128,9 +126,22 @@ void InstallFaultHandlers() {
   WORD ss;
   asm volatile("movw %%ss, %0" : "=r"(ss));
   mainSegSs = ss;
+  PrepareThreadForFaults();
   ::SetUnhandledExceptionFilter(Filter);
 }
 
 void RemoveFaultHandlers() { ::SetUnhandledExceptionFilter(nullptr); }
+
+// A stack overflow is raised on the thread's own stack, in what the guard
+// page leaves below the overflow: the system's dispatch and this filter
+// must fit there.  The guarantee keeps room for them.  Looked up rather
+// than imported, so that a system without it still starts the programs.
+void PrepareThreadForFaults() {
+  using Guarantee = BOOL(WINAPI*)(PULONG);
+  static const auto guarantee = reinterpret_cast<Guarantee>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "SetThreadStackGuarantee")));
+  ULONG bytes = 64 * 1024;
+  if (guarantee) guarantee(&bytes);
+}
 
 }  // namespace sys::os

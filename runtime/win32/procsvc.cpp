@@ -87,4 +87,6 @@ void ExitProcess(uint32_t code) {
   ::ExitProcess(code);
 }
 
+void EndThisThread() { ::ExitThread(0); }
+
 }  // namespace sys::os

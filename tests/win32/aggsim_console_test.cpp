@@ -1,6 +1,7 @@
 // The runner in a Windows console (this test's own): its progress line drawn
 // in place on one row, never with an escape sequence shown as text, and
-// gone before the summary; Ctrl-C ending a run with what grew written.
+// gone before the summary; Ctrl-C ending a run with what grew written; a
+// file's name outside the code page shown in its own letters.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -92,6 +93,46 @@ TEST(Win32Aggsim, TheProgressLineIsDrawnInPlaceWithoutRawEscapes) {
   EXPECT_EQ(summary.str().find('\x1b'), std::string::npos);
 }
 
+TEST(Win32Aggsim, AMessageShowsAFileNameInItsOwnLettersOnTheConsole) {
+  HANDLE console = Console();
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_TRUE(::GetConsoleScreenBufferInfo(console, &info)) << "no console";
+  const SHORT first = info.dwCursorPosition.Y;
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE err = ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+  HANDLE null = ::CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                              OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = null, si.hStdOutput = null, si.hStdError = err;
+  // A folder that is not there: the message names the file.
+  const std::wstring name = L"\u043D\u0435\u0442 \u6D4B\u8BD5\\\u0444\u0430\u0439\u043B.csv";
+  std::string exe = WindowsPath(AGGSIM);
+  std::wstring cmd = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" --trace \"C:\\" + name + L"\"";
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+  ::CloseHandle(err);
+  ::CloseHandle(null);
+  ASSERT_EQ(::WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 99;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::CloseHandle(pi.hProcess);
+  ::CloseHandle(pi.hThread);
+  EXPECT_EQ(code, 1u);
+  ::GetConsoleScreenBufferInfo(console, &info);
+  std::wstring shown;
+  for (SHORT y = first; y <= info.dwCursorPosition.Y; ++y) {
+    std::wstring row(static_cast<size_t>(info.dwSize.X), L' ');
+    DWORD got = 0;
+    ::ReadConsoleOutputCharacterW(console, row.data(), static_cast<DWORD>(row.size()), COORD{0, y}, &got);
+    shown += row.substr(0, got);
+  }
+  ::CloseHandle(console);
+  EXPECT_NE(shown.find(L"aggsim: cannot write C:\\" + name), std::wstring::npos)
+      << "the console shows: " << std::string(shown.begin(), shown.end());
+}
 
 BOOL WINAPI KeepTheTest(DWORD) { return TRUE; }
 

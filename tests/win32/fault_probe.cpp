@@ -1,6 +1,8 @@
 // A program on the Windows backends that opens graphics the way the
 // programs do and then fails in the way its argument names, on the main
-// thread or in a key handler on the window's thread.  A module of
+// thread or in a key handler on the window's thread, or on both: the main
+// thread first, and the handler while the main thread's exit procedures
+// close the window.  A module of
 // its own reports, after the exit procedures and before any report,
 // whether the graph window is still there.
 // The console module's names are Windows' console macros: it comes first.
@@ -8,6 +10,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <iterator>
 
@@ -45,6 +48,29 @@ int32_t AGG_WINAPI FailOnKey(uintptr_t, uint32_t msg, uint32_t, int32_t) {
   return 0;
 }
 
+int32_t AGG_WINAPI OverflowOnKey(uintptr_t, uint32_t msg, uint32_t, int32_t) {
+  return msg == WM_KEYDOWN ? Recurse(0) : 0;
+}
+
+std::atomic<bool> handlerEntered{false};
+
+int32_t AGG_WINAPI FailLateOnKey(uintptr_t, uint32_t msg, uint32_t, int32_t) {
+  if (msg != WM_KEYDOWN) return 0;
+  handlerEntered = true;
+  // Long enough for the main thread to be waiting for this one.
+  ::Sleep(300);
+  sys::RunError(202);
+}
+
+// Runs before the graphics module's exit procedure: a key to the window,
+// and on once its handler runs.
+sys::ExitProcPtr graphExit = nullptr;
+void KeyToTheWindowThenClose() {
+  sys::ExitProc = graphExit;
+  ::PostMessageA(graph::win32::MainWindow, WM_KEYDOWN, 'A', 0);
+  for (int i = 0; i < 10000 && !handlerEntered; ++i) ::Sleep(1);
+}
+
 void ProbeMain() {
   sys::IsConsole = true;
   sys::InitializeUnits();
@@ -74,6 +100,16 @@ void ProbeMain() {
     ::PostMessageA(graph::win32::MainWindow, WM_KEYDOWN, 'A', 0);
     ::Sleep(30000);
     sys::Halt(4);
+  } else if (!std::strcmp(failure, "handlerstack")) {
+    graph::CharMessageHandler = OverflowOnKey;
+    ::PostMessageA(graph::win32::MainWindow, WM_KEYDOWN, 'A', 0);
+    ::Sleep(30000);
+    sys::Halt(4);
+  } else if (!std::strcmp(failure, "both")) {
+    graph::CharMessageHandler = FailLateOnKey;
+    graphExit = sys::ExitProc;
+    sys::ExitProc = KeyToTheWindowThenClose;
+    sys::RunError(201);
   }
   (void)result;
 }

@@ -98,6 +98,57 @@ TEST(Report, FrameLinesAreLimitedOnATerminalOnly) {
   EXPECT_EQ(ReportLines(tty.out, 201).size(), 2u + 9u + 1u);
 }
 
+// Runs argv with standard output and standard error each into a file of
+// its own; the exit code and both texts.
+struct Split {
+  int code = -1;
+  std::string out, err;
+};
+Split RunSplit(std::vector<std::string> args) {
+  char outName[] = "/tmp/agg-out-XXXXXX", errName[] = "/tmp/agg-err-XXXXXX";
+  const int out = mkstemp(outName), err = mkstemp(errName);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  Split r;
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  for (auto [fd, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
+    char buf[4096];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) text->append(buf, static_cast<size_t>(n));
+    close(fd);
+  }
+  unlink(outName);
+  unlink(errName);
+  return r;
+}
+
+TEST(Report, WithAnOutputOnStandardOutputTheReportGoesToStandardError) {
+  // As the summary does: an output read from standard output never holds
+  // a report.
+  for (const char* output : {"--trace", "--png", "--profile"}) {
+    SCOPED_TRACE(output);
+    const Split s = RunSplit({kAggsim, "--seed", "1", "--start-radius", "50000", output, "-"});
+    EXPECT_EQ(s.code, 201);
+    EXPECT_EQ(s.out, "");
+    EXPECT_EQ(ReportLines(s.err, 201).size(), 4u) << s.err;
+  }
+  // Otherwise standard output has it, and standard error nothing.
+  const Split plain = RunSplit({kAggsim, "--seed", "1", "--start-radius", "50000"});
+  EXPECT_EQ(plain.code, 201);
+  EXPECT_EQ(ReportLines(plain.out, 201).size(), 4u) << plain.out;
+  EXPECT_EQ(plain.err, "");
+}
+
 TEST(Report, AnUnwritableStandardOutputKeepsTheExitCode) {
   EXPECT_EQ(RunProcess({kDeep, "3"}, Sink::DevFull).code, 201);
   EXPECT_EQ(RunProcess({kAggsim, "--seed", "1", "--start-radius", "50000"}, Sink::DevFull).code, 201);

@@ -1,7 +1,13 @@
 // A program on the desktop backends whose key handler in the graph window
-// fails with run-time error 201, on the window's own thread.  A module of
-// its own says, after the exit procedures and before the report, whether
-// the window is still on the server.
+// fails on the window's own thread, in the way its argument names:
+//   (none)  run-time error 201;
+//   stack   a recursion without end, so the window thread's stack runs out;
+//   both    the main thread fails with 201 first, and while its exit
+//           procedures close the window the handler fails with 202.
+// A module of its own says, after the exit procedures and before the
+// report, whether the window is still on the server.
+#include <atomic>
+#include <cstring>
 #include <iterator>
 
 #include "graph/graph.h"
@@ -37,9 +43,44 @@ constexpr sys::UnitEntry kUnits[] = {
     {graph::InitializeGraph, nullptr},
 };
 
+const char* failure = "";
+std::atomic<bool> handlerEntered{false};
+
+volatile bool deeper = true;
+[[gnu::noinline]] int Recurse(int depth) {
+  volatile char pad[4096];
+  pad[depth % sizeof pad] = static_cast<char>(depth);
+  return (deeper ? Recurse(depth + 1) : 0) + pad[0];
+}
+
 int32_t FailOnKey(uintptr_t, uint32_t msg, uint32_t, int32_t) {
-  if (msg == 256) sys::RunError(201);  // WM_KEYDOWN
-  return 0;
+  if (msg != 256) return 0;  // WM_KEYDOWN
+  if (!std::strcmp(failure, "stack")) Recurse(0);
+  if (!std::strcmp(failure, "both")) {
+    handlerEntered = true;
+    // Long enough for the main thread to be waiting for this one.
+    sys::os::SleepMs(300);
+    sys::RunError(202);
+  }
+  sys::RunError(201);
+}
+
+// The exit procedure that runs before the graphics module's: a key to the
+// window, and on once its handler runs.
+sys::ExitProcPtr graphExit = nullptr;
+void KeyToTheWindowThenClose() {
+  sys::ExitProc = graphExit;
+  if (Display* dpy = XOpenDisplay(nullptr)) {
+    XEvent ev{};
+    ev.xkey.type = KeyPress;
+    ev.xkey.window = window;
+    ev.xkey.root = DefaultRootWindow(dpy);
+    ev.xkey.same_screen = True;
+    ev.xkey.keycode = XKeysymToKeycode(dpy, 'a');
+    XSendEvent(dpy, window, True, KeyPressMask, &ev);
+    XCloseDisplay(dpy);
+  }
+  for (int i = 0; i < 10000 && !handlerEntered; ++i) sys::os::SleepMs(1);
 }
 
 void ProbeMain() {
@@ -52,6 +93,11 @@ void ProbeMain() {
   graph::InitGraph(driver, mode, "");
   if (!graph::GraphRunning) sys::Halt(3);
   window = graph::x11::WindowId();
+  if (!std::strcmp(failure, "both")) {
+    graphExit = sys::ExitProc;
+    sys::ExitProc = KeyToTheWindowThenClose;
+    sys::RunError(201);
+  }
   // Drawing goes on while the handler fails; a key in the terminal would
   // end the run normally, so none comes.
   for (int16_t i = 0; i < 30000 && !crt::KeyPressed(); ++i) {
@@ -63,7 +109,8 @@ void ProbeMain() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  failure = argc > 1 ? argv[1] : "";
   // A window just gone may draw an error on the check's connection.
   XSetErrorHandler(Quiet);
   sys::InitFinal = {static_cast<int32_t>(std::size(kUnits)), 0, kUnits};
