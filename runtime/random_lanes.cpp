@@ -39,6 +39,19 @@ struct Sse2 {
   static V Less(V a, V b) { return _mm_cmplt_pd(a, b); }
   static V NotLess(V a, V b) { return _mm_cmpge_pd(a, b); }
   static V Blend(V no, V yes, V mask) { return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no)); }
+  // Without a rounding instruction: rounded by adding and taking off
+  // 1.5 * 2^52, in whatever mode is in force, so off by up to one either
+  // way, which a comparison each way puts right.
+  static V Round(V v) { return Sub(Add(v, Set(kRound)), Set(kRound)); }
+  static V Floor(V y) {
+    const V whole = Round(y);
+    return Sub(whole, And(Less(y, whole), Set(1.0)));
+  }
+  static V Mod(V p, V M, V inverse) {
+    V rest = Sub(p, Mul(Round(Mul(p, inverse)), M));
+    rest = Add(rest, And(Less(rest, _mm_setzero_pd()), M));
+    return Sub(rest, And(NotLess(rest, M), M));
+  }
 };
 #endif
 
@@ -107,7 +120,7 @@ void FillThirds(Lanes lanes, uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& ou
     case Lanes::AVX2: behind_cpu_check::FillThirdsAvx2(a, b, c, out); return;
 #endif
 #ifdef AGG_LANES_X86
-    case Lanes::SSE2: FillLanes<Sse2>(a, b, c, out); return;
+    case Lanes::SSE2: FillLanes<Sse2, 8>(a, b, c, out); return;
 #endif
     default: FillOneAtATime(a, b, c, out); return;
   }

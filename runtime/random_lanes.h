@@ -14,7 +14,7 @@
 namespace sys {
 
 struct ThirdsBlock {
-  static constexpr int32_t kSize = 256;
+  static constexpr int32_t kSize = 512;
   // A step whose sum lies so near a whole number that only the exact path
   // may decide it: RandomThirdAt at that draw's states.
   static constexpr int32_t kExact = 64;

@@ -27,10 +27,19 @@ struct Avx2 {
   static V Less(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
   static V NotLess(V a, V b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
   static V Blend(V no, V yes, V mask) { return _mm256_blendv_pd(no, yes, mask); }
+  // The rounding these name ignores the rounding mode in force: the
+  // quotient rounded to nearest leaves a remainder in (-M, M), and one
+  // correction makes it the least one.
+  static V Floor(V y) { return _mm256_round_pd(y, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+  static V Mod(V p, V M, V inverse) {
+    const V q = _mm256_round_pd(Mul(p, inverse), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const V rest = Sub(p, Mul(q, M));
+    return Add(rest, And(Less(rest, _mm256_setzero_pd()), M));
+  }
 };
 
 }  // namespace
 
-void FillThirdsAvx2(uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out) { FillLanes<Avx2>(a, b, c, out); }
+void FillThirdsAvx2(uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out) { FillLanes<Avx2, 16>(a, b, c, out); }
 
 }  // namespace sys::behind_cpu_check
