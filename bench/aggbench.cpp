@@ -118,7 +118,7 @@ struct ArraySurface {
   static void Put(int16_t x, int16_t y, uint16_t colour) {
     if (x < 0 || y < 0 || x >= width || y >= height) return;
     cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = readBack[colour & 0xFF];
-    touching.Changed(x, y, x, y, Value);
+    touching.Changed(x, y, x, y, [](int32_t px, int32_t py) { return Value(px, py); });
   }
 
   static bool HasTouching() { return true; }
@@ -133,7 +133,8 @@ struct ArraySurface {
   // Made as the driver makes its own: a quarter more room each side.
   static bool PrepareTouching(int32_t lox, int32_t loy, int32_t hix, int32_t hiy) {
     const int32_t sx = std::max<int32_t>(64, (hix - lox) / 4), sy = std::max<int32_t>(64, (hiy - loy) / 4);
-    touching.Build(lox - sx, loy - sy, hix - lox + 1 + 2 * sx, hiy - loy + 1 + 2 * sy, Value);
+    touching.Build(lox - sx, loy - sy, hix - lox + 1 + 2 * sx, hiy - loy + 1 + 2 * sy,
+                   [](int32_t px, int32_t py) { return Value(px, py); });
     return true;
   }
   static void TouchingWaited(uint64_t) {}

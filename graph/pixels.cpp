@@ -312,7 +312,7 @@ RGBRec* PaletteSlot(int16_t colour) {
 
 }  // namespace
 
-uint16_t DriverTouching::ScreenValue(int32_t x, int32_t y) {
+inline uint16_t DriverTouching::ScreenValue(int32_t x, int32_t y) {
   if (ClipPixels && OutsideViewport(x, y)) return 0;
   if (OnSurface(x, y)) return readBack.FreshCell(PixelIndex(x, y));
   return nearest.Find(ReadPixel(x, y));
@@ -326,7 +326,7 @@ void DriverTouching::Wrote(int32_t x, int32_t y, int32_t n) {
     valid_ = false;
     return;
   }
-  map_.Changed(x, y, x + n - 1, y, ScreenValue);
+  map_.Changed(x, y, x + n - 1, y, [](int32_t px, int32_t py) { return ScreenValue(px, py); });
 }
 
 Touching DriverTouching::Enter(int32_t lox, int32_t loy, int32_t hix, int32_t hiy, TouchingView& view) {
@@ -358,7 +358,7 @@ bool DriverTouching::Prepare(int32_t lox, int32_t loy, int32_t hix, int32_t hiy)
   const bool grows = valid_ && key_ == now;
   if (made_ && !grows && waited_ < static_cast<uint64_t>(w) * static_cast<uint64_t>(h) / 4 * TouchingPatience)
     return false;
-  map_.Build(x0, y0, w, h, ScreenValue);
+  map_.Build(x0, y0, w, h, [](int32_t px, int32_t py) { return ScreenValue(px, py); });
   key_ = now;
   valid_ = made_ = true;
   waited_ = 0;
