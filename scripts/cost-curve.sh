@@ -3,8 +3,8 @@
 # aggregates of 1000, 2000, 4000, 8000 and 16000 particles from one seed on
 # the default screen, and prints the processor seconds of each run (user
 # and system time of the process, which waiting for a shared processor
-# does not inflate), the walk steps it took, and the exponent k of the
-# least-squares fit seconds = c * particles^k.
+# does not inflate), the particles launched and the final launch radius,
+# and the exponent k of the least-squares fit seconds = c * particles^k.
 #
 #   bash scripts/cost-curve.sh [seed] [aggsim]
 #
@@ -17,19 +17,16 @@ aggsim=${2:-build/apps/aggsim/aggsim}
 sizes=(1000 2000 4000 8000 16000)
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-printf '%10s %12s %14s\n' particles seconds steps
+printf '%10s %10s %10s %8s\n' particles seconds launched R
 fits=""
+TIMEFORMAT='%U %S'
 for n in "${sizes[@]}"; do
-  # Processor time of the child from /proc-free bash accounting: the
-  # difference of `times` before and after.
-  read -r u0 s0 < <(times | tail -1 | awk '{print $1, $2}')
-  "$aggsim" --rule white --seed "$seed" --particles "$n" --stats >"$out" 2>&1
-  read -r u1 s1 < <(times | tail -1 | awk '{print $1, $2}')
-  secs=$(awk -v a="$u0" -v b="$s0" -v c="$u1" -v d="$s1" '
-    function s(t,  m, x) { m = t; sub(/m.*/, "", m); x = t; sub(/^[0-9]+m/, "", x); sub(/s$/, "", x); return m * 60 + x }
-    BEGIN { printf "%.2f", s(c) + s(d) - s(a) - s(b) }')
-  steps=$(grep -o '[0-9]* steps' "$out" | head -1 | cut -d' ' -f1 || true)
-  printf '%10s %12s %14s\n' "$n" "$secs" "${steps:-?}"
+  # The time keyword reports the run's user and system seconds.
+  cpu=$({ time "$aggsim" --rule white --seed "$seed" --particles "$n" --stats >"$out" 2>&1; } 2>&1)
+  secs=$(awk '{ printf "%.2f", $1 + $2 }' <<<"$cpu")
+  launched=$(grep -o 'launched [0-9]*' "$out" | head -1 | cut -d' ' -f2)
+  radius=$(grep -o ', R [0-9.]*' "$out" | head -1 | cut -d' ' -f3)
+  printf '%10s %10s %10s %8s\n' "$n" "$secs" "${launched:-?}" "${radius:-?}"
   fits+="$n $secs"$'\n'
 done
 awk 'NF == 2 && $2 > 0 { x = log($1); y = log($2); n++; sx += x; sy += y; sxx += x * x; sxy += x * y }
