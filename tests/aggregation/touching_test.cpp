@@ -239,13 +239,16 @@ TEST_F(FastRoad, TheMapAnswersOnlyForTheViewportAndPaletteItWasMadeFor) {
 }
 
 // Every instruction set the lanes can use, and none, grows the same
-// aggregate in the same number of steps, leaving the same generator.
-std::vector<std::tuple<int16_t, int16_t, uint16_t>> grown;
-void Keep(int16_t x, int16_t y, uint16_t c) { grown.emplace_back(x, y, c); }
+// aggregate in the same number of steps, the generator holding the same
+// states at every stuck particle (where a hook may look) and at the end.
+std::vector<std::tuple<int16_t, int16_t, uint16_t, uint32_t, uint32_t, uint32_t, uint64_t>> grown;
+void Keep(int16_t x, int16_t y, uint16_t c) {
+  grown.emplace_back(x, y, c, sys::RandSeed, sys::Seed2, sys::Seed3, agg::Steps);
+}
 
 TEST_F(FastRoad, EveryLaneSetGrowsTheSameAggregate) {
   const sys::Lanes before = sys::LanesInUse();
-  std::vector<std::tuple<int16_t, int16_t, uint16_t>> first;
+  std::vector<std::tuple<int16_t, int16_t, uint16_t, uint32_t, uint32_t, uint32_t, uint64_t>> first;
   WalkResult firstEnd{};
   for (const sys::Lanes set : {sys::Lanes::None, sys::Lanes::SSE2, sys::Lanes::AVX2}) {
     if (set > sys::LanesAvailable()) continue;
