@@ -24,6 +24,24 @@ uint32_t EscapeLeast(Extended r) {
   return s;
 }
 
+namespace lanes {
+
+sys::ThirdsBlock Block{};
+int32_t Next = -1;
+
+Box BoxOf(uint32_t escape) {
+  // The least whole r with r * r >= escape bounds every place inside.
+  uint32_t r = static_cast<uint32_t>(Sqrt(static_cast<Extended>(escape)));
+  while (r > 0 && (r - 1) * (r - 1) >= escape) --r;
+  while (r * r < escape) ++r;
+  return {CentreX - static_cast<int32_t>(r) - 2, CentreY - static_cast<int32_t>(r) - 2,
+          CentreX + static_cast<int32_t>(r) + 2, CentreY + static_cast<int32_t>(r) + 2};
+}
+
+int32_t ExactStep(int32_t i) { return sys::RandomThirdAt(Block.a[i], Block.b[i], Block.c[i]) - 1; }
+
+}  // namespace lanes
+
 namespace {
 Extended escapeRadius = 0.0L;
 uint16_t escapeControl = 0;

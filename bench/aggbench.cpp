@@ -1,14 +1,18 @@
 // aggbench: how fast the walk runs against its own bounds, in one sitting.
 //
-//   1. the generator alone: as many Random(3) pairs as the walk draws;
-//   2. a bare loop: the same launch, walk, checks, escape threshold, colour
-//      rule and block-read probing on a plain array of palette indices,
-//      with no hook, lock or palette: a bound for 3;
+//   0. today's road: the shipped path drawing one number at a time and
+//      probing the eight neighbours, as on a processor without the lanes
+//      or under a replaced hook;
+//   1. the generator alone: as many Random(3) pairs as the walk draws, in
+//      the lanes the walk uses;
+//   2. a bare loop: the same walk, lanes, touching map, checks, escape
+//      threshold and colour rule on a plain array of palette indices, with
+//      no hook, lock or palette: a bound for 3;
 //   3. the shipped path: the programs' code through the drawing hooks, the
 //      lock and the palette on the in-memory window;
 //   4. the shipped path on a live X11 window, run by the desktop build of
 //      this program as a child process when a display is there.
-// 2, 3 and 4 must stick the same particles in the same order.
+// 0, 2, 3 and 4 must stick the same particles in the same order.
 //
 // Each figure is the walking thread's processor time, not the clock's: on a
 // machine shared with other work the clock also counts the time spent
@@ -29,7 +33,9 @@
 #include "aggregation/program.h"
 #include "bench/bench_args.h"
 #include "graph/graph.h"
+#include "graph/touching.h"
 #include "graph/window.h"
+#include "runtime/random_lanes.h"
 #ifndef _WIN32
 #include "io/process.h"
 #endif
@@ -81,15 +87,18 @@ void FreshGenerator() {
   sys::InitialSeed = true;
 }
 
-// The walk's surface as a plain array of what each pixel reads back as.
+// The walk's surface as a plain array of what each pixel reads back as,
+// with its own touching map.
 struct ArraySurface {
   static inline std::vector<uint8_t> cells;
   static inline int32_t width = 0, height = 0;
   static inline uint8_t readBack[256];
+  static inline graph::TouchingMap touching;
 
   static void Reset(int32_t w, int32_t h) {
     width = w, height = h;
     cells.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+    touching.Clear();
     // The nearest built-in entry to each entry's colour, lowest index first.
     for (int i = 0; i < 256; ++i) {
       const graph::RGBRec& c = graph::DefaultColors[i];
@@ -102,59 +111,35 @@ struct ArraySurface {
       readBack[i] = static_cast<uint8_t>(best);
     }
   }
-  // The cell at (x, y), which must lie on the array.
-  static const uint8_t* Cell(int32_t x, int32_t y) {
-    return cells.data() + static_cast<std::ptrdiff_t>(y) * width + x;
-  }
-  static uint16_t Get(int16_t x, int16_t y) {
+  static uint16_t Value(int32_t x, int32_t y) {
     if (x < 0 || y < 0 || x >= width || y >= height) return 0;
     return cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
   }
+  static uint16_t Get(int16_t x, int16_t y) { return Value(x, y); }
   static void Put(int16_t x, int16_t y, uint16_t colour) {
     if (x < 0 || y < 0 || x >= width || y >= height) return;
     cells[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = readBack[colour & 0xFF];
+    touching.Changed(x, y, x, y, [](int32_t px, int32_t py) { return Value(px, py); });
   }
+
+  static bool HasTouching() { return true; }
+  static graph::Touching EnterTouching(int32_t lox, int32_t loy, int32_t hix, int32_t hiy, graph::TouchingView& v) {
+    if (!touching.Covers(lox, loy, hix, hiy)) return graph::Touching::Missing;
+    v.cells = touching.Cells();
+    v.stride = touching.Width();
+    v.offset = -static_cast<std::ptrdiff_t>(touching.Y0()) * touching.Width() - touching.X0();
+    return graph::Touching::Ready;
+  }
+  static void LeaveTouching() {}
+  // Made as the driver makes its own: a quarter more room each side.
+  static bool PrepareTouching(int32_t lox, int32_t loy, int32_t hix, int32_t hiy) {
+    const int32_t sx = std::max<int32_t>(64, (hix - lox) / 4), sy = std::max<int32_t>(64, (hiy - loy) / 4);
+    touching.Build(lox - sx, loy - sy, hix - lox + 1 + 2 * sx, hiy - loy + 1 + 2 * sy,
+                   [](int32_t px, int32_t py) { return Value(px, py); });
+    return true;
+  }
+  static void TouchingWaited(uint64_t) {}
 };
-
-// The shipped neighbour test minus the hooks and the lock: the eight
-// probes read as one block straight from the array when the block lies on
-// it, else one by one with the edge checks.
-template <class Rule>
-[[gnu::always_inline]] inline bool BareNeighbourFound() {
-  const int32_t x = agg::X, y = agg::Y;
-  if (x >= 1 && y >= 1 && x < ArraySurface::width - 1 && y < ArraySurface::height - 1) [[likely]] {
-    const uint8_t* centre = ArraySurface::Cell(x, y);
-    const std::ptrdiff_t w = ArraySurface::width;
-    return agg::AnyNeighbour<Rule>([&](int16_t nx, int16_t ny) __attribute__((always_inline)) {
-      return uint16_t{centre[static_cast<std::ptrdiff_t>(ny - y) * w + (nx - x)]};
-    });
-  }
-  return agg::AnyNeighbour<Rule>(ArraySurface::Get);
-}
-
-// The shipped walk (agg::TAPAD) step for step, on the array: the same
-// draws, checked arithmetic, escape threshold and colour rule.
-template <class Rule>
-[[gnu::noinline]] void BareWalk() {
-  using namespace agg;
-  bool JO = false;
-  const uint32_t escape = EscapeLeastOfR();
-  for (;;) {
-    X = sys::ToInt16(sys::SubChecked(sys::AddChecked(X, sys::Random(3)), 1));
-    Y = sys::ToInt16(sys::SubChecked(sys::AddChecked(Y, sys::Random(3)), 1));
-    ++Steps;
-    JO = BareNeighbourFound<Rule>();
-    if (JO) break;
-    if (static_cast<uint32_t>(SquaredDistance()) >= escape) break;
-  }
-  if (JO) {
-    const uint16_t colour = Rule::Colour();
-    ArraySurface::Put(X, Y, colour);
-    Rule::AfterDraw();
-    if (Distance() >= R - RadiusStep) R = R + RadiusStep;
-    if (OnStuck) OnStuck(X, Y, colour);
-  }
-}
 
 template <class Rule, class Surface>
 Figures Grow() {
@@ -169,10 +154,7 @@ Figures Grow() {
   const Stopwatch watch;
   while (stuck < particles) {
     agg::Launch();
-    if constexpr (std::is_same_v<Surface, ArraySurface>)
-      BareWalk<Rule>();
-    else
-      agg::TAPAD<Rule, Surface>();
+    agg::TAPAD<Rule, Surface>();
   }
   const double s = watch.Seconds();
   agg::OnStuck = nullptr;
@@ -195,11 +177,35 @@ Figures Shipped() {
   return Grow<Rule, agg::HookSurface>();
 }
 
+// Today's road: the same program with the lanes turned off.
+template <class Rule>
+Figures OneDrawAtATime() {
+  const sys::Lanes set = sys::LanesInUse();
+  sys::UseLanes(sys::Lanes::None);
+  const Figures f = Shipped<Rule>();
+  sys::UseLanes(set);
+  return f;
+}
+
+// The draws the walk takes, as it takes them: from blocks in the lanes
+// in use, or one at a time.
 Figures GeneratorBound(uint64_t steps) {
   FreshGenerator();
-  int32_t sink = 0;
+  int64_t sink = 0;
+  const sys::Lanes set = sys::LanesInUse();
   const Stopwatch watch;
-  for (uint64_t i = 0; i < steps; ++i) sink += sys::Random(3) + sys::Random(3);
+  if (set == sys::Lanes::None) {
+    for (uint64_t i = 0; i < steps; ++i) sink += sys::Random(3) + sys::Random(3);
+  } else {
+    static sys::ThirdsBlock block;
+    (void)sys::Random(3);
+    for (uint64_t draws = 0; draws < 2 * steps; draws += block.kSize) {
+      sys::FillThirds(set, sys::RandSeed, sys::Seed2, sys::Seed3, block);
+      for (int i = 0; i < block.kSize; ++i) sink += block.step[i];
+      sys::RandSeed = sys::OldRandSeed = block.a[block.kSize - 1];
+      sys::Seed2 = block.b[block.kSize - 1], sys::Seed3 = block.c[block.kSize - 1];
+    }
+  }
   const double s = watch.Seconds();
   if (sink == -1) std::puts("");
   return {steps, s, 0};
@@ -270,6 +276,7 @@ void BenchProgram() {
   OpenGraphics();
   ArraySurface::Reset(graph::GetMaxX() + 1, graph::GetMaxY() + 1);
   const Figures shipped = Best([] { return Shipped<Rule>(); });
+  const Figures today = Best([] { return OneDrawAtATime<Rule>(); });
   const Figures bare = Best([] {
     ArraySurface::Reset(ArraySurface::width, ArraySurface::height);
     return Grow<Rule, ArraySurface>();
@@ -278,9 +285,10 @@ void BenchProgram() {
   Figures live;
   const bool haveLive = LiveWindow(self, live);
 
-  std::printf("aggradial, seed %u, %llu particles, %llu walk steps, best of %d rounds, %s\n", seed,
+  std::printf("aggradial, seed %u, %llu particles, %llu walk steps, best of %d rounds, %s, lanes %s\n", seed,
               static_cast<unsigned long long>(particles), static_cast<unsigned long long>(shipped.steps), rounds,
-              useClock ? "by the clock" : "by processor time");
+              useClock ? "by the clock" : "by processor time", sys::LanesName(sys::LanesInUse()));
+  std::printf("  0 one draw at a time%12.0f steps/s\n", today.rate());
   std::printf("  1 generator bound   %12.0f steps/s\n", gen.rate());
   std::printf("  2 bare loop         %12.0f steps/s\n", bare.rate());
   std::printf("  3 shipped, headless %12.0f steps/s\n", shipped.rate());
@@ -291,10 +299,12 @@ void BenchProgram() {
   else
     std::printf("  4 shipped, X11      not measured (%s)\n", liveMissing.c_str());
 #endif
-  std::printf("  ratio 3/2 %.3f   ratio 3/1 %.3f", shipped.rate() / bare.rate(), shipped.rate() / gen.rate());
+  std::printf("  ratio 3/0 %.3f   ratio 3/2 %.3f   ratio 3/1 %.3f", shipped.rate() / today.rate(),
+              shipped.rate() / bare.rate(), shipped.rate() / gen.rate());
   if (haveLive) std::printf("   ratio 4/3 %.3f", live.rate() / shipped.rate());
   std::printf("\n");
-  bool same = bare.hash == shipped.hash && bare.steps == shipped.steps;
+  bool same = bare.hash == shipped.hash && bare.steps == shipped.steps && today.hash == shipped.hash &&
+              today.steps == shipped.steps;
   if (haveLive) same = same && live.hash == shipped.hash && live.steps == shipped.steps;
   std::printf("  same particles in the same order: %s\n", same ? "yes" : "NO - FAILURE");
   std::fflush(stdout);

@@ -12,6 +12,7 @@
 
 #include "graph/blockread.h"
 #include "graph/graph.h"
+#include "graph/touching.h"
 #include "graph/window.h"
 
 namespace graph {
@@ -139,6 +140,45 @@ class NearestMemo {
 
 NearestMemo nearest;
 
+// The walk's touching map, kept in step with what GetPixel answers: every
+// write of the read-back map changes it, and whatever else changes the
+// answers (a mode, the palette, the surface, a stale read-back map) or the
+// place the map was made for (the viewport) leaves it unusable until the
+// walk asks for it again.  Only under GraphDrawing.
+class DriverTouching {
+ public:
+  void Forget() { valid_ = false; }
+  void Opened() { made_ = false; }
+  void Closed() {
+    valid_ = false;
+    map_.Clear();
+  }
+  // Screen places [x..x + n) of row y were written.
+  void Wrote(int32_t x, int32_t y, int32_t n);
+  Touching Enter(int32_t lox, int32_t loy, int32_t hix, int32_t hiy, TouchingView& view);
+  bool Prepare(int32_t lox, int32_t loy, int32_t hix, int32_t hiy);
+  void Waited(uint64_t steps) { waited_ += steps; }
+
+ private:
+  struct Key {
+    int32_t x, y, w, h, surfaceW, surfaceH;
+    bool clip;
+    bool operator==(const Key&) const = default;
+  };
+  static Key Now() {
+    return {StartXViewPort, StartYViewPort, ViewWidth, ViewHeight, BackBuffer.Width, BackBuffer.Height, ClipPixels};
+  }
+  static uint16_t ScreenValue(int32_t x, int32_t y);
+
+  TouchingMap map_;
+  Key key_{};
+  bool valid_ = false;
+  bool made_ = false;  // a map was made since the window opened
+  uint64_t waited_ = 0;
+};
+
+DriverTouching touching;
+
 // What each back-buffer pixel reads back as, a byte a pixel: GetPixel's
 // answer without the four-byte pixel or the search, from memory a quarter
 // the size, which the walk's reads keep in the processor's caches.  Every
@@ -159,6 +199,7 @@ class ReadBackMap {
     stale_ = true;
     staleReads_ = 0;
     FreshReadBack = nullptr;
+    touching.Forget();
   }
 
   void Wrote(std::size_t i, uint32_t pixel) {
@@ -203,6 +244,7 @@ void SetPixelBoth(int32_t x, int32_t y, uint32_t pixel) {
   if (DrawToBitmap) {
     BackPixel(x, y) = pixel;
     readBack.Wrote(PixelIndex(x, y), pixel);
+    touching.Wrote(x, y, 1);
   }
   if (DrawToScreen) backend::DrawPixel(x, y, pixel);
 }
@@ -244,6 +286,7 @@ void Span(int16_t x1, int16_t y1, int16_t x2, int16_t y2) {
   if (DrawToBitmap) {
     std::fill(&BackPixel(ax, ay), &BackPixel(bx, ay) + 1, pixel);
     readBack.Wrote(PixelIndex(ax, ay), static_cast<std::size_t>(bx - ax + 1), pixel);
+    touching.Wrote(ax, ay, bx - ax + 1);
   }
   if (DrawToScreen) backend::DrawHLine(ax, bx, ay, pixel);
 }
@@ -269,12 +312,84 @@ RGBRec* PaletteSlot(int16_t colour) {
 
 }  // namespace
 
+inline uint16_t DriverTouching::ScreenValue(int32_t x, int32_t y) {
+  if (ClipPixels && OutsideViewport(x, y)) return 0;
+  if (OnSurface(x, y)) return readBack.FreshCell(PixelIndex(x, y));
+  return nearest.Find(ReadPixel(x, y));
+}
+
+void DriverTouching::Wrote(int32_t x, int32_t y, int32_t n) {
+  if (!valid_) return;
+  // Made for another viewport: what it holds no longer says what a probe
+  // would answer, and a write now would mix the two.
+  if (!(key_ == Now())) {
+    valid_ = false;
+    return;
+  }
+  map_.Changed(x, y, x + n - 1, y, [](int32_t px, int32_t py) { return ScreenValue(px, py); });
+}
+
+Touching DriverTouching::Enter(int32_t lox, int32_t loy, int32_t hix, int32_t hiy, TouchingView& view) {
+  if (GetPixel != GetPixel16Win32GUI) return Touching::Missing;
+  if (!GraphDrawing.TryLockShort()) return Touching::Busy;
+  const Key now = Now();
+  if (!valid_ || !(key_ == now) || !map_.Covers(lox + now.x, loy + now.y, hix + now.x, hiy + now.y)) {
+    GraphDrawing.UnlockShort();
+    return Touching::Missing;
+  }
+  view.cells = map_.Cells();
+  view.stride = map_.Width();
+  view.offset = static_cast<std::ptrdiff_t>(now.y - map_.Y0()) * map_.Width() + (now.x - map_.X0());
+  return Touching::Ready;
+}
+
+bool DriverTouching::Prepare(int32_t lox, int32_t loy, int32_t hix, int32_t hiy) {
+  std::lock_guard lock(GraphDrawing);
+  if (GetPixel != GetPixel16Win32GUI || !GraphRunning || !readBack.Fresh()) return false;
+  const Key now = Now();
+  if (valid_ && key_ == now && map_.Covers(lox + now.x, loy + now.y, hix + now.x, hiy + now.y)) return true;
+  // Room to grow, so that a launch circle that widens step by step asks
+  // for a new map only now and then.
+  const int32_t slackX = std::max<int32_t>(64, (hix - lox) / 4), slackY = std::max<int32_t>(64, (hiy - loy) / 4);
+  const int32_t x0 = lox + now.x - slackX, y0 = loy + now.y - slackY;
+  const int32_t w = hix - lox + 1 + 2 * slackX, h = hiy - loy + 1 + 2 * slackY;
+  // A map that was lost waits until the steps taken without it pay for it;
+  // one that is only too small for a wider circle is made again at once.
+  const bool grows = valid_ && key_ == now;
+  if (made_ && !grows && waited_ < static_cast<uint64_t>(w) * static_cast<uint64_t>(h) / 4 * TouchingPatience)
+    return false;
+  map_.Build(x0, y0, w, h, [](int32_t px, int32_t py) { return ScreenValue(px, py); });
+  key_ = now;
+  valid_ = made_ = true;
+  waited_ = 0;
+  return true;
+}
+
+Touching EnterTouching(int32_t lox, int32_t loy, int32_t hix, int32_t hiy, TouchingView& view) {
+  return touching.Enter(lox, loy, hix, hiy, view);
+}
+void LeaveTouching() { GraphDrawing.UnlockShort(); }
+bool PrepareTouching(int32_t lox, int32_t loy, int32_t hix, int32_t hiy) {
+  return touching.Prepare(lox, loy, hix, hiy);
+}
+void TouchingWaited(uint64_t steps) {
+  std::lock_guard lock(GraphDrawing);
+  touching.Waited(steps);
+}
+uint32_t TouchingPatience = 1;
+
 const std::array<RGBRec, 256> DefaultColors = MakeDefaultColors();
 
 const uint8_t* FreshReadBack = nullptr;
 
-void PixelMapsCreated(int32_t w, int32_t h) { readBack.Create(w, h); }
-void PixelMapsDestroyed() { readBack.Destroy(); }
+void PixelMapsCreated(int32_t w, int32_t h) {
+  readBack.Create(w, h);
+  touching.Opened();
+}
+void PixelMapsDestroyed() {
+  readBack.Destroy();
+  touching.Closed();
+}
 std::vector<RGBRec> Pal;
 
 void InitWin32GUI16Colors() {

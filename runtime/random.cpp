@@ -55,10 +55,10 @@ inline void Step() {
 
 // The float result of the present states: left to right, each quotient and
 // each sum rounded to extended.
-inline Extended FloatOfStates() {
-  Extended sum = static_cast<Extended>(RandSeed) / 500009.0L;
-  sum = sum + static_cast<Extended>(Seed2) / 600011.0L;
-  sum = sum + static_cast<Extended>(Seed3) / 765241.0L;
+inline Extended FloatOfStates(uint32_t a, uint32_t b, uint32_t c) {
+  Extended sum = static_cast<Extended>(a) / 500009.0L;
+  sum = sum + static_cast<Extended>(b) / 600011.0L;
+  sum = sum + static_cast<Extended>(c) / 765241.0L;
   return FracOfSum(sum);
 }
 
@@ -76,8 +76,8 @@ constexpr uint64_t D = M1 * M2 * M3;
 constexpr int32_t kExactLimit = 64;  // n (N mod D) stays below 2^64
 static_assert(D < (uint64_t{1} << 58) && D <= UINT64_MAX / kExactLimit);
 
-inline bool ExactSmall(int32_t n, int32_t& result) {
-  uint64_t r = RandSeed * (M2 * M3) + Seed2 * (M1 * M3) + Seed3 * (M1 * M2);
+inline bool ExactSmall(int32_t n, uint32_t a, uint32_t b, uint32_t c, int32_t& result) {
+  uint64_t r = a * (M2 * M3) + b * (M1 * M3) + c * (M1 * M2);
   if (r >= D) r -= D;
   if (r >= D) r -= D;
   const uint64_t m = static_cast<uint64_t>(n) * r;
@@ -101,10 +101,10 @@ inline bool ExactSmall(int32_t n, int32_t& result) {
 // is that of the exact-integer path (whose own margins, 3 / D wide, lie
 // inside this one); otherwise that path decides.  No 64-bit arithmetic, which
 // the 32-bit build does in pairs of registers.
-inline bool ThirdOfSum(int32_t& result) {
-  const double y = static_cast<double>(static_cast<int32_t>(RandSeed)) * (3.0 / static_cast<double>(M1)) +
-                   static_cast<double>(static_cast<int32_t>(Seed2)) * (3.0 / static_cast<double>(M2)) +
-                   static_cast<double>(static_cast<int32_t>(Seed3)) * (3.0 / static_cast<double>(M3));
+inline bool ThirdOfSum(uint32_t a, uint32_t b, uint32_t c, int32_t& result) {
+  const double y = static_cast<double>(static_cast<int32_t>(a)) * (3.0 / static_cast<double>(M1)) +
+                   static_cast<double>(static_cast<int32_t>(b)) * (3.0 / static_cast<double>(M2)) +
+                   static_cast<double>(static_cast<int32_t>(c)) * (3.0 / static_cast<double>(M3));
   const int32_t whole = static_cast<int32_t>(y);
   const double fraction = y - static_cast<double>(whole);
   if (fraction < 1e-9 || fraction > 1.0 - 1e-9) [[unlikely]]
@@ -136,21 +136,32 @@ uint32_t InternRandom(uint32_t l) {
 
 Extended Random() {
   Step();
-  return FloatOfStates();
+  return FloatOfStates(RandSeed, Seed2, Seed3);
 }
 
-int32_t RandomExtended(int32_t n) {
-  const Extended p = FloatOfStates() * static_cast<Extended>(n);
+namespace {
+inline int32_t ExtendedOf(int32_t n, uint32_t a, uint32_t b, uint32_t c) {
+  const Extended p = FloatOfStates(a, b, c) * static_cast<Extended>(n);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(TruncInRange(p))));
 }
+}  // namespace
+
+int32_t RandomExtended(int32_t n) { return ExtendedOf(n, RandSeed, Seed2, Seed3); }
 
 int32_t Random(int32_t n) {
   Step();
   int32_t r;
-  if (n == 3 && ThirdOfSum(r)) [[likely]]
+  if (n == 3 && ThirdOfSum(RandSeed, Seed2, Seed3, r)) [[likely]]
     return r;
-  if (n > 0 && n < kExactLimit && ExactSmall(n, r)) return r;
+  if (n > 0 && n < kExactLimit && ExactSmall(n, RandSeed, Seed2, Seed3, r)) return r;
   return RandomExtended(n);
+}
+
+int32_t RandomThirdAt(uint32_t a, uint32_t b, uint32_t c) {
+  int32_t r;
+  if (ThirdOfSum(a, b, c, r)) return r;
+  if (ExactSmall(3, a, b, c, r)) return r;
+  return ExtendedOf(3, a, b, c);
 }
 
 void Randomize() { RandSeed = os::TickCount(); }

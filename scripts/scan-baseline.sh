@@ -3,6 +3,14 @@
 # baseline (SSE2) in the .exe files named, by disassembly; exit code 1 when
 # there is one, 2 when a file cannot be disassembled.
 #
+# Code that runs only after a check of the processor is told apart by its
+# routines' names: the project keeps all of it (the generator's AVX2 lanes,
+# runtime/random_lanes_avx2.cpp, the one file built for a wider set) in the
+# namespace sys::behind_cpu_check, whose name every such routine's symbol
+# carries.  Instructions there are counted and named per routine, not
+# faults; anywhere else they are.  The programs' symbols are kept in the
+# build, which is what lets the listing name the routine of each hit.
+#
 #   bash scripts/scan-baseline.sh build-win/aggregation/*.exe
 set -uo pipefail
 objdump=${AGG_OBJDUMP:-i686-w64-mingw32-objdump}
@@ -20,9 +28,15 @@ for exe in "$@"; do
   fi
   # Hits inside tables that share a code section (their labels begin with
   # a dot, such as .gcc_except_table) are data, not instructions.
-  found=$(awk -F'\t' -v beyond="$beyond" '
-    /^[0-9a-f]+ <.*>:$/ { symbol = $0; data = ($0 ~ / <\./); next }
-    NF >= 2 && !data { split($2, w, " "); if (w[1] ~ beyond && w[1] !~ /^ver[rw]$/) print symbol ": " $0 }' <<<"$listing")
+  hits=$(awk -F'\t' -v beyond="$beyond" '
+    /^[0-9a-f]+ <.*>:$/ { symbol = $0; data = ($0 ~ / <\./); checked = ($0 ~ /behind_cpu_check/); next }
+    NF >= 2 && !data { split($2, w, " "); if (w[1] ~ beyond && w[1] !~ /^ver[rw]$/) print (checked ? "checked " : "open ") symbol ": " $0 }' <<<"$listing")
+  found=$(grep '^open ' <<<"$hits" | cut -c6-)
+  checked=$(grep '^checked ' <<<"$hits" | cut -c9-)
+  if [ -n "$checked" ]; then
+    echo "$exe: $(wc -l <<<"$checked") instructions beyond SSE2 behind a run-time processor check, in:"
+    sed 's/: .*//' <<<"$checked" | sort | uniq -c | sed 's/^/  /'
+  fi
   if [ -n "$found" ]; then
     echo "$exe: instructions beyond SSE2:"
     echo "$found" | head -20

@@ -1,0 +1,129 @@
+// Random(3) draws computed ahead in vector lanes; see random_lanes.h and
+// random_lanes_kernel.inc.
+#include "runtime/random_lanes.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <emmintrin.h>
+#define AGG_LANES_X86 1
+#endif
+
+namespace sys {
+
+#ifdef AGG_LANES_AVX2
+namespace behind_cpu_check {
+void FillThirdsAvx2(uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out);
+}
+#endif
+
+namespace {
+
+#include "runtime/random_lanes_kernel.inc"
+
+#ifdef AGG_LANES_X86
+// Two doubles a register: the baseline of both builds.
+struct Sse2 {
+  using V = __m128d;
+  static constexpr int kWidth = 2;
+  static V Set(double v) { return _mm_set1_pd(v); }
+  static V Load(const uint32_t* p) { return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
+  static void Store(int32_t* p, V v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_cvttpd_epi32(v)); }
+  static V Add(V a, V b) { return _mm_add_pd(a, b); }
+  static V Sub(V a, V b) { return _mm_sub_pd(a, b); }
+  static V Mul(V a, V b) { return _mm_mul_pd(a, b); }
+  static V And(V a, V b) { return _mm_and_pd(a, b); }
+  static V Or(V a, V b) { return _mm_or_pd(a, b); }
+  static V Less(V a, V b) { return _mm_cmplt_pd(a, b); }
+  static V NotLess(V a, V b) { return _mm_cmpge_pd(a, b); }
+  static V Blend(V no, V yes, V mask) { return _mm_or_pd(_mm_and_pd(mask, yes), _mm_andnot_pd(mask, no)); }
+  // Without a rounding instruction: rounded by adding and taking off
+  // 1.5 * 2^52, in whatever mode is in force, so off by up to one either
+  // way, which a comparison each way puts right.
+  static V Round(V v) { return Sub(Add(v, Set(kRound)), Set(kRound)); }
+  static V Floor(V y) {
+    const V whole = Round(y);
+    return Sub(whole, And(Less(y, whole), Set(1.0)));
+  }
+  static V Mod(V p, V M, V inverse) {
+    V rest = Sub(p, Mul(Round(Mul(p, inverse)), M));
+    rest = Add(rest, And(Less(rest, _mm_setzero_pd()), M));
+    return Sub(rest, And(NotLess(rest, M), M));
+  }
+};
+#endif
+
+void FillOneAtATime(uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out) {
+  for (int i = 0; i < ThirdsBlock::kSize; ++i) {
+    a = StepOf(0, a), b = StepOf(1, b), c = StepOf(2, c);
+    out.a[i] = a, out.b[i] = b, out.c[i] = c;
+    out.step[i] = RandomThirdAt(a, b, c) - 1;
+  }
+}
+
+Lanes Available() {
+#ifdef AGG_LANES_X86
+#ifdef AGG_LANES_AVX2
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return Lanes::AVX2;
+#endif
+  return Lanes::SSE2;
+#else
+  return Lanes::None;
+#endif
+}
+
+Lanes Narrowed(Lanes wanted) { return wanted < LanesAvailable() ? wanted : LanesAvailable(); }
+
+Lanes FromEnvironment() {
+  const char* v = std::getenv("AGG_LANES");
+  if (v == nullptr) return LanesAvailable();
+  if (std::strcmp(v, "none") == 0) return Lanes::None;
+  if (std::strcmp(v, "sse2") == 0) return Narrowed(Lanes::SSE2);
+  return LanesAvailable();
+}
+
+// Decided once; a plain byte after that, read on every walk.
+std::atomic<int> chosen{-1};
+
+}  // namespace
+
+Lanes LanesAvailable() {
+  static const Lanes available = Available();
+  return available;
+}
+
+Lanes LanesInUse() {
+  int c = chosen.load(std::memory_order_relaxed);
+  if (c < 0) [[unlikely]] {
+    c = static_cast<int>(FromEnvironment());
+    chosen.store(c, std::memory_order_relaxed);
+  }
+  return static_cast<Lanes>(c);
+}
+
+void UseLanes(Lanes lanes) { chosen.store(static_cast<int>(Narrowed(lanes)), std::memory_order_relaxed); }
+
+const char* LanesName(Lanes lanes) {
+  switch (lanes) {
+    case Lanes::AVX2: return "AVX2";
+    case Lanes::SSE2: return "SSE2";
+    default: return "none";
+  }
+}
+
+void FillThirds(Lanes lanes, uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out) {
+  switch (Narrowed(lanes)) {
+#ifdef AGG_LANES_AVX2
+    case Lanes::AVX2: behind_cpu_check::FillThirdsAvx2(a, b, c, out); return;
+#endif
+#ifdef AGG_LANES_X86
+    case Lanes::SSE2: FillLanes<Sse2, 8>(a, b, c, out); return;
+#endif
+    default: FillOneAtATime(a, b, c, out); return;
+  }
+}
+
+}  // namespace sys
