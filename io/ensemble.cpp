@@ -194,7 +194,6 @@ ProfileFit FitMean(const EnsembleProfile& p) {
   f.from = 4.0;
   f.to = 0.5 * p.farthest;
   if (p.runs == 0) return f;
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
   std::vector<std::pair<double, double>> xy;
   for (size_t i = 0; i < p.sum.size(); ++i) {
     const double r = GridRadius(i);
@@ -202,13 +201,9 @@ ProfileFit FitMean(const EnsembleProfile& p) {
     xy.emplace_back(std::log(r), std::log(static_cast<double>(p.sum[i]) / static_cast<double>(p.runs)));
   }
   if (xy.size() < 3) return f;
-  for (auto [x, y] : xy) sx += x, sy += y, sxx += x * x, sxy += x * y;
-  const double n = static_cast<double>(xy.size());
-  f.dimension = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double intercept = (sy - f.dimension * sx) / n;
-  double residual = 0;
-  for (auto [x, y] : xy) residual += std::pow(y - intercept - f.dimension * x, 2);
-  f.error = std::sqrt(residual / (n - 2) / (sxx - sx * sx / n));
+  const LineFit line = FitLine(xy);
+  f.dimension = line.slope;
+  f.error = line.error;
   f.points = static_cast<int>(xy.size());
   return f;
 }

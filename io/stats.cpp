@@ -37,6 +37,19 @@ AggregateStats Measure(const std::vector<Point>& points) {
   return points.empty() ? AggregateStats{} : Measure(points, points.front());
 }
 
+LineFit FitLine(const std::vector<std::pair<double, double>>& xy) {
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (auto [x, y] : xy) sx += x, sy += y, sxx += x * x, sxy += x * y;
+  const double n = static_cast<double>(xy.size());
+  LineFit f;
+  f.slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  const double intercept = (sy - f.slope * sx) / n;
+  double residual = 0;
+  for (auto [x, y] : xy) residual += std::pow(y - intercept - f.slope * x, 2);
+  f.error = std::sqrt(residual / (n - 2) / (sxx - sx * sx / n));
+  return f;
+}
+
 AggregateStats Measure(const std::vector<Point>& points, Point origin) {
   AggregateStats s;
   s.particles = points.size();
@@ -54,20 +67,14 @@ AggregateStats Measure(const std::vector<Point>& points, Point origin) {
   s.fitFrom = kInnerRadius;
   s.fitTo = kOuterFraction * s.maxRadius;
   if (s.fitTo <= 2 * s.fitFrom) return s;
-  double sx = 0, sy = 0, sxx = 0, sxy = 0;
   std::vector<std::pair<double, double>> xy;
   for (int i = 0; i < kRadii; ++i) {
     const double r = FitRadius(s, i);
     xy.emplace_back(std::log(r), std::log(static_cast<double>(Within(dist, r))));
   }
-  for (auto [x, y] : xy) sx += x, sy += y, sxx += x * x, sxy += x * y;
-  const double n = static_cast<double>(xy.size());
-  const double denom = n * sxx - sx * sx;
-  s.dimension = (n * sxy - sx * sy) / denom;
-  const double intercept = (sy - s.dimension * sx) / n;
-  double residual = 0;
-  for (auto [x, y] : xy) residual += std::pow(y - intercept - s.dimension * x, 2);
-  s.dimensionError = std::sqrt(residual / (n - 2) / (sxx - sx * sx / n));
+  const LineFit line = FitLine(xy);
+  s.dimension = line.slope;
+  s.dimensionError = line.error;
   s.fitPoints = static_cast<int>(xy.size());
   return s;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace io {
@@ -31,6 +32,13 @@ AggregateStats Measure(const std::vector<Point>& points);
 // The mass-radius profile: N(r), the points within r of origin, at radii
 // spaced as the fit's are (the fit's own among them), from 1 to the
 // farthest point; the radii the fit used lie between s.fitFrom and s.fitTo.
+// The least-squares line through the points (x, y): its slope and the
+// slope's standard error (meaningful from three points on).
+struct LineFit {
+  double slope = 0, error = 0;
+};
+LineFit FitLine(const std::vector<std::pair<double, double>>& xy);
+
 struct ProfilePoint {
   double r;
   size_t n;
