@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -166,7 +167,11 @@ int RunEnsemble(const AggsimOptions& opt) {
 int RunMerge(const AggsimOptions& opt) {
   std::vector<io::MergeInput> inputs;
   for (const std::string& name : opt.merge) {
-    std::ifstream in(name, std::ios::binary);
+    // Names are UTF-8 inside; as a path they reach Windows' wide calls.
+    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return Failed("cannot read " + name + ": it is a folder");
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     if (in) text << in.rdbuf();
     if (!in || in.bad()) return Failed("cannot read " + name + ": " + std::strerror(errno));

@@ -97,5 +97,7 @@ wine $aggsim --rule radial --seed 41 --particles 100 --runs 2 --jobs 2 --csv "$(
   --trace "$(win "$scratch/Тест Ж/последний.csv")" >/dev/null 2>"$scratch/err" || fail "ensemble: $(cat "$scratch/err")"
 [ "$(wc -l <"$scratch/测试 目录/表.csv" 2>/dev/null)" -ge 3 ] && [ "$(wc -l <"$scratch/Тест Ж/последний.csv" 2>/dev/null)" = 100 ] ||
   fail "the ensemble's files under Unicode names"
+wine $aggsim --merge "$(win "$scratch/测试 目录/表.csv")" >"$scratch/merged" 2>"$scratch/err" &&
+  [ "$(grep -c '^run [12]: seed 4[12],' "$scratch/merged")" -eq 2 ] || fail "a merge of a table under a CJK name: $(cat "$scratch/err")"
 
 exit $failed

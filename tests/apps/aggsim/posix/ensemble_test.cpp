@@ -291,6 +291,14 @@ TEST(Merge, PartsGiveTheWhole) {
   ASSERT_TRUE(twice.Wait());
   EXPECT_EQ(twice.Code(), 1);
   EXPECT_EQ(Slurp(twice.err), "aggsim: " + d + "w.csv:4: seed: 20 given twice, also in " + d + "a.csv line 4\n");
+  // Files that cannot be read are named, one line each.
+  for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
+           {d + "none.csv", "No such file or directory"}, {d, "it is a folder"}}) {
+    Job unreadable({"--merge", d + "a.csv", name}, "unreadable");
+    ASSERT_TRUE(unreadable.Wait());
+    EXPECT_EQ(unreadable.Code(), 1);
+    EXPECT_EQ(Slurp(unreadable.err), "aggsim: cannot read " + name + ": " + why + "\n");
+  }
 }
 
 }  // namespace
