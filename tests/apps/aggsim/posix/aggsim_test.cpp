@@ -424,10 +424,12 @@ TEST(Arguments, RefusedBeforeTheRun) {
   // A film or a profile that cannot be written stops it before it starts.
   EXPECT_EQ(Aggsim("--gif /nonexistent/dir/a.gif --particles 100000000 2>/dev/null").code, 1);
   // More frames than the memory at hand can hold: 10^12 frames of 25 bytes.
-  const Result film = Aggsim("--gif /tmp/never.gif --particles 1000000000000 --frame-every 1 2>&1");
-  EXPECT_EQ(film.code, 1);
+  // (A sanitizer's build notes the refused allocation on a line of its own,
+  // "==PID==WARNING: ...", which is the sanitizer's, not aggsim's.)
+  const Result film = Aggsim("--gif /tmp/never.gif --particles 1000000000000 --frame-every 1 2>&1 | grep -v '^=='");
   EXPECT_EQ(film.out.find("aggsim: not enough memory for a film of 1000000000002 frames"), 0u) << film.out;
   EXPECT_EQ(std::count(film.out.begin(), film.out.end(), '\n'), 1) << film.out;
+  EXPECT_EQ(Aggsim("--gif /tmp/never.gif --particles 1000000000000 --frame-every 1 2>/dev/null").code, 1);
   EXPECT_EQ(Aggsim("--profile /nonexistent/dir/p.csv --particles 100000000 2>/dev/null").code, 1);
   EXPECT_EQ(Aggsim("--runs 2 --csv /nonexistent/dir/r.csv --particles 100000000 2>/dev/null").code, 1);
 }
