@@ -10,13 +10,11 @@
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -46,17 +44,7 @@ struct MainSide {
   bool ForegroundSet = false;
   x11::PixelFormat Format;  // the window's visual
   std::atomic<bool> LetGo{false};  // the thread ended the window itself
-  // The host ignored SIGPIPE when the window started (the programs do from
-  // their first step): a write to a dead server then fails as an error,
-  // and a drawn pixel is spared the guard's three system calls.
-  bool PipeIgnored = false;
 };
-
-// Whether the process ignores SIGPIPE now.
-bool PipeSignalIgnored() {
-  struct sigaction now {};
-  return sigaction(SIGPIPE, nullptr, &now) == 0 && !(now.sa_flags & SA_SIGINFO) && now.sa_handler == SIG_IGN;
-}
 MainSide* Current = nullptr;
 
 // Waits for the window thread and releases everything of the last start.
@@ -121,7 +109,6 @@ bool StartWindow(int32_t w, int32_t h, bool maximized) {
   // A window the user closed leaves its ended thread for this start.
   Release();
   auto* m = new MainSide;
-  m->PipeIgnored = PipeSignalIgnored();
   const bool opened = w > 0 && h > 0 && x11::Open(m->Conn);
   x11::KeepMeasuringLink(nullptr);
   if (!opened || pipe2(m->Pipe, O_CLOEXEC) != 0) return Failed(m);
@@ -154,8 +141,7 @@ bool StartWindow(int32_t w, int32_t h, bool maximized) {
 void DrawPixel(int32_t x, int32_t y, uint32_t pixel) {
   MainSide* m = Current;
   if (!m || m->Conn.Lost) return;
-  std::optional<PipeSignalGuard> quiet;
-  if (!m->PipeIgnored) quiet.emplace();
+  const PipeSignalGuard quiet;
   SetForeground(*m, pixel);
   XDrawPoint(m->Conn.Dpy, m->Win, m->Gc, x, y);
   XFlush(m->Conn.Dpy);
@@ -164,8 +150,7 @@ void DrawPixel(int32_t x, int32_t y, uint32_t pixel) {
 void DrawHLine(int32_t x1, int32_t x2, int32_t y, uint32_t pixel) {
   MainSide* m = Current;
   if (!m || m->Conn.Lost || x2 < x1) return;
-  std::optional<PipeSignalGuard> quiet;
-  if (!m->PipeIgnored) quiet.emplace();
+  const PipeSignalGuard quiet;
   SetForeground(*m, pixel);
   XFillRectangle(m->Conn.Dpy, m->Win, m->Gc, x1, y, static_cast<unsigned>(x2 - x1 + 1), 1);
   XFlush(m->Conn.Dpy);
