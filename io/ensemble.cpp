@@ -45,26 +45,19 @@ std::string RecordLine(const RunRecord& r) {
 }
 
 std::optional<RunRecord> FindRecord(const std::string& output) {
-  std::optional<RunRecord> found;
-  size_t at = 0;
-  while ((at = output.find(kTag, at)) != std::string::npos) {
-    if (at == 0 || output[at - 1] == '\n') {
-      const size_t end = output.find('\n', at);
-      std::string line = output.substr(at, end == std::string::npos ? std::string::npos : end - at);
-      if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows console's line end
-      RunRecord r;
-      int fitted = 0, used = 0;
-      if (std::sscanf(line.c_str() + std::strlen(kTag), " %" SCNu32 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %lf %lf %lf %lf %d%n",
-                      &r.seed, &r.stuck, &r.inPicture, &r.launched, &r.finalRadius, &r.gyration, &r.dimension,
-                      &r.dimensionError, &fitted, &used) == 9 &&
-          std::strlen(kTag) + static_cast<size_t>(used) == line.size()) {
-        r.fitted = fitted != 0;
-        found = r;
-      }
+  // The last well-formed record line counts.
+  for (const std::string& line : TaggedLines(output, kTag)) {
+    RunRecord r;
+    int fitted = 0, used = 0;
+    if (std::sscanf(line.c_str() + std::strlen(kTag), " %" SCNu32 " %" SCNu64 " %" SCNu64 " %" SCNu64 " %lf %lf %lf %lf %d%n",
+                    &r.seed, &r.stuck, &r.inPicture, &r.launched, &r.finalRadius, &r.gyration, &r.dimension,
+                    &r.dimensionError, &fitted, &used) == 9 &&
+        std::strlen(kTag) + static_cast<size_t>(used) == line.size()) {
+      r.fitted = fitted != 0;
+      return r;
     }
-    at += std::strlen(kTag);
   }
-  return found;
+  return std::nullopt;
 }
 
 std::string DescribeRun(int number, const RunRecord& r) {

@@ -149,6 +149,21 @@ std::string Run(const std::string& command) {
 
 std::string Temp(const std::string& name) { return testing::TempDir() + "gif_test." + std::to_string(getpid()) + "." + name; }
 
+// Each frame a decoder wrote as RGB, one after another, against the pixels
+// the frames should show.
+void ExpectFrames(std::istream& in, const Expected& e, const char* decoder) {
+  std::vector<uint8_t> pixels(size_t(e.w) * e.h * 3);
+  for (size_t k = 0; k < e.shown.size(); ++k) {
+    ASSERT_TRUE(in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size()))) << "frame " << k;
+    size_t differ = 0;
+    for (size_t i = 0; i < e.shown[k].size(); ++i) {
+      const io::Rgb& c = e.palette[e.shown[k][i]];
+      differ += pixels[3 * i] != c.r || pixels[3 * i + 1] != c.g || pixels[3 * i + 2] != c.b;
+    }
+    ASSERT_EQ(differ, 0u) << decoder << ", frame " << k;
+  }
+}
+
 void CheckWithImageMagick(const std::string& bytes, const Expected& e) {
   const std::string gif = Temp("film.gif"), rgb = Temp("film.rgb");
   std::ofstream(gif, std::ios::binary) << bytes;
@@ -173,16 +188,7 @@ void CheckWithImageMagick(const std::string& bytes, const Expected& e) {
   // Every frame as a viewer shows it, drawn over the ones before.
   ASSERT_EQ(std::system(("convert " + gif + " -coalesce -depth 8 rgb:" + rgb).c_str()), 0);
   std::ifstream in(rgb, std::ios::binary);
-  std::vector<uint8_t> pixels(size_t(e.w) * e.h * 3);
-  for (size_t k = 0; k < e.shown.size(); ++k) {
-    ASSERT_TRUE(in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size()))) << "frame " << k;
-    size_t differ = 0;
-    for (size_t i = 0; i < e.shown[k].size(); ++i) {
-      const io::Rgb& c = e.palette[e.shown[k][i]];
-      differ += pixels[3 * i] != c.r || pixels[3 * i + 1] != c.g || pixels[3 * i + 2] != c.b;
-    }
-    ASSERT_EQ(differ, 0u) << "ImageMagick, frame " << k;
-  }
+  ExpectFrames(in, e, "ImageMagick");
   EXPECT_EQ(in.peek(), EOF) << "more frames than made";
   std::remove(gif.c_str()), std::remove(rgb.c_str());
 }
@@ -208,16 +214,7 @@ void CheckWithPillow(const std::string& bytes, const Expected& e) {
   }
   ASSERT_EQ(f, e.shown.size());
   std::ifstream in(rgb, std::ios::binary);
-  std::vector<uint8_t> pixels(size_t(e.w) * e.h * 3);
-  for (size_t k = 0; k < e.shown.size(); ++k) {
-    ASSERT_TRUE(in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size()))) << "frame " << k;
-    size_t differ = 0;
-    for (size_t i = 0; i < e.shown[k].size(); ++i) {
-      const io::Rgb& c = e.palette[e.shown[k][i]];
-      differ += pixels[3 * i] != c.r || pixels[3 * i + 1] != c.g || pixels[3 * i + 2] != c.b;
-    }
-    ASSERT_EQ(differ, 0u) << "Pillow, frame " << k;
-  }
+  ExpectFrames(in, e, "Pillow");
   std::remove(gif.c_str()), std::remove(rgb.c_str());
 }
 
