@@ -99,6 +99,8 @@ bool ReadTable(Reader& rd, const Lines& text, std::string& about, std::vector<Ta
   if (l.size() < 2 || !l[1].starts_with("# ")) return rd.Fail(2, "parameters", "missing");
   about = l[1].substr(2);
   if (l.size() < 3 || l[2] != kColumns) return rd.Fail(3, "columns", "not " + std::string(kColumns));
+  // A file that ends inside its heading was cut short too.
+  if (text.truncated && l.size() == 3) return rd.Fail(3, "columns", "cut short (no line end)");
   for (size_t i = 3; i < l.size(); ++i) {
     const size_t line = i + 1;
     if (text.truncated && i + 1 == l.size()) return rd.Fail(line, "row", "cut short (no line end)");
@@ -150,6 +152,7 @@ bool ReadProfile(Reader& rd, const Lines& text, std::string& about, std::vector<
   if (l.size() < 4 || !l[3].starts_with("# farthest ") || !Real(l[3].substr(11), p.farthest) || p.farthest < 0)
     return rd.Fail(4, "farthest", "missing or not a radius");
   if (l.size() < 5 || l[4] != kProfileColumns) return rd.Fail(5, "columns", "not " + std::string(kProfileColumns));
+  if (text.truncated && l.size() == 5) return rd.Fail(5, "columns", "cut short (no line end)");
   p.runs = seeds.size();
   for (size_t i = 5; i < l.size(); ++i) {
     const size_t line = i + 1, at = i - 5;
