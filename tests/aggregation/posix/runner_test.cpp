@@ -429,14 +429,19 @@ TEST_F(RunnerFiles, TheBenchmarkStartsItsChildWithoutAShell) {
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   ASSERT_EQ(std::system(("cp '" + std::string(AGGBENCH) + "' '" + folder + "/aggbench'").c_str()), 0);
   std::ofstream(folder + "/aggbench_x11") << "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/../args\"\n"
-                                             "echo 123 0.5 42\n";
+                                             "echo 123 0.5 42 0.00002\n";
   ASSERT_EQ(chmod((folder + "/aggbench_x11").c_str(), 0755), 0);
   const std::string cmd = "cd '" + dir + "' && DISPLAY=:none '" + folder +
                           "/aggbench' --particles 20 --rounds 1 > out 2>&1";
   (void)!std::system(cmd.c_str());
   EXPECT_EQ(access((dir + "/PWNED").c_str(), F_OK), -1) << "no command ran from the folder's name";
   EXPECT_EQ(Slurp(dir + "/args"), "--child|--seed|12345|--particles|20|--rounds|1|");
-  EXPECT_TRUE(std::regex_search(Slurp(dir + "/out"), std::regex("4 shipped, X11 +246 steps/s"))) << Slurp(dir + "/out");
+  const std::string out = Slurp(dir + "/out");
+  EXPECT_TRUE(std::regex_search(out, std::regex("4 shipped, X11 +246 steps/s"))) << out;
+  // The helper's cost of one drawn pixel sets the bound printed for 4/3.
+  EXPECT_TRUE(std::regex_search(out, std::regex("one pixel drawn on the live window 20\\.0 us, one particle's walk "
+                                                "[0-9.]+ us: 4/3 at most 0\\.[0-9]{3}\n")))
+      << out;
 }
 
 }  // namespace
