@@ -19,6 +19,7 @@
 // waiting for a processor.  Where the system keeps no thread times the
 // clock is used, and the output says so.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -337,7 +338,13 @@ void BenchProgram() {
               today.steps == shipped.steps;
   if (haveLive) same = same && live.hash == shipped.hash && live.steps == shipped.steps;
   std::printf("  same particles in the same order: %s\n", same ? "yes" : "NO - FAILURE");
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    // Figures that never reached their reader are not a measurement.
+    const int err = errno;
+    std::fprintf(stderr, "aggbench: cannot write the figures: %s\n", std::strerror(err));
+    graph::CloseGraph();
+    sys::Halt(1);
+  }
   graph::CloseGraph();
   if (!same) sys::Halt(1);
 }

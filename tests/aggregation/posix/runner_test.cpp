@@ -420,6 +420,11 @@ TEST_F(RunnerFiles, TheBenchmarksHelpMistakesAndMissingHelper) {
                      dir.substr(0, dir.rfind('/')) + "/lib/aggregation)"),
             std::string::npos)
       << out;
+  // Figures that cannot be written are a failure, not a measurement.
+  const int status = std::system(
+      ("DISPLAY=:none '" + dir + "/aggbench' --particles 20 --rounds 1 > /dev/full 2> '" + dir + "/err'").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(Slurp(dir + "/err"), "aggbench: cannot write the figures: No space left on device\n");
 }
 
 TEST_F(RunnerFiles, TheBenchmarkStartsItsChildWithoutAShell) {
