@@ -28,6 +28,7 @@
 #include "graph/window.h"
 #include "runtime/headless/scripted_console.h"
 #include "apps/aggsim/aggsim_args.h"
+#include "apps/aggsim/dla_run.h"
 #include "apps/aggsim/ensemble.h"
 #include "io/ensemble.h"
 #include "io/film.h"
@@ -349,7 +350,7 @@ int main(int argc, char** argv) {
     const io::Status png = io::ImageSupport(io::ImageFormat::Png);
     if (!png.ok()) Fail("cannot write " + opt.png + ": " + png.reason());
   }
-  if (!opt.gif.empty()) {
+  if (!opt.gif.empty() && opt.model == aggsim::ModelKind::Programs) {
     const io::Status fits = io::GifFrameFits(opt.screenW, static_cast<int64_t>(opt.screenH) - 49);
     if (!fits.ok()) Fail("cannot write " + opt.gif + ": " + fits.reason());
   }
@@ -363,6 +364,10 @@ int main(int argc, char** argv) {
   if (opt.runs > 0) {
     io::CatchStopRequests();
     return aggsim::RunEnsemble(opt);
+  }
+  if (opt.model == aggsim::ModelKind::Dla) {
+    io::CatchStopRequests();
+    return aggsim::RunDla(opt);
   }
   const std::string memory = MemoryFor(opt.screenW, opt.screenH);
   if (!memory.empty()) Fail(memory);

@@ -84,7 +84,45 @@ std::string TakeJobs(AggsimOptions& o, std::string_view v) {
   return {};
 }
 
+std::string TakeModel(AggsimOptions& o, std::string_view v) {
+  if (v == "programs") o.model = ModelKind::Programs;
+  else if (v == "dla") o.model = ModelKind::Dla;
+  else return Bad("--model", v);
+  return {};
+}
+std::string TakeLattice(AggsimOptions& o, std::string_view v) {
+  if (v == "off") o.lattice = LatticeKind::Off;
+  else if (v == "square4") o.lattice = LatticeKind::Square4;
+  else if (v == "square8") o.lattice = LatticeKind::Square8;
+  else return Bad("--lattice", v);
+  return {};
+}
+std::string TakeStick(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.stick) || !(o.stick > 0) || !(o.stick <= 1)) return Bad("--stick", v) + " (0 < P <= 1)";
+  return {};
+}
+std::string TakeImageSize(AggsimOptions& o, std::string_view v) {
+  if (!ParseNumber(v, o.imageSize) || o.imageSize < 16 || o.imageSize > 16384) return Bad("--image-size", v) + " (16 to 16384)";
+  return {};
+}
+std::string TakeColour(AggsimOptions& o, std::string_view v) {
+  if (v == "arrival") o.white = false;
+  else if (v == "white") o.white = true;
+  else return Bad("--colour", v);
+  return {};
+}
+
 constexpr OptionSpec kTable[] = {
+    {"--model", "programs|dla",
+     "what grows: the programs' aggregate (the default), or standard diffusion-limited aggregation, with no screen "
+     "and no walker ever dropped",
+     ToRuns::Each, TakeModel},
+    {"--lattice", "off|square4|square8",
+     "with --model dla: discs in the plane (the default), the square lattice with 4 neighbours, or the programs' "
+     "lattice with 8",
+     ToRuns::Each, TakeLattice},
+    {"--stick", "P", "with --model dla on a lattice: the chance of sticking at each contact (default 1)", ToRuns::Each,
+     TakeStick},
     {"--rule", "white|radial|order", "whose colouring to follow: aggwhite's (the default), aggradial's or aggorder's",
      ToRuns::Each, TakeRule},
     {"--seed", "N", "the generator's seed, for a reproducible run (default: the clock); with --runs, the first run's",
@@ -92,7 +130,7 @@ constexpr OptionSpec kTable[] = {
     {"--particles", "N", "end after N stuck particles (default 1000, or none with --seconds or --radius)",
      ToRuns::Each, TakeParticles},
     {"--seconds", "S", "end at the first particle that sticks after S seconds", ToRuns::Each, TakeSeconds},
-    {"--radius", "R", "end at the first particle that widens the launch circle to R", ToRuns::Each, TakeRadius},
+    {"--radius", "R", "end at the first particle that widens the launch circle (with --model dla: the cluster) to R", ToRuns::Each, TakeRadius},
     {"--screen", "WxH", "the screen the surface is chosen for (default 1024x768)", ToRuns::Each, TakeScreen},
     {"--png", "FILE", "write the picture as a PNG", ToRuns::LastOnly,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.png, "--png", v); }},
@@ -106,6 +144,10 @@ constexpr OptionSpec kTable[] = {
     {"--start-radius", "R", "the launch circle's radius at the start (default 60)", ToRuns::Each, TakeStartRadius},
     {"--gif", "FILE", "film the growth as an animated GIF", ToRuns::LastOnly,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }},
+    {"--image-size", "N", "with --model dla: the picture's and the film's side in pixels (default 2048)",
+     ToRuns::Each, TakeImageSize},
+    {"--colour", "arrival|white", "with --model dla: colour the picture by arrival (the default) or white",
+     ToRuns::Each, TakeColour},
     {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery},
     {"--fps", "F", "the film's frames a second, at most 50 (default 25)", ToRuns::Each, TakeFps},
     {"--profile", "FILE", "write the mass-radius profile N(r) as CSV; with --runs or --merge, the mean over the runs",
@@ -216,6 +258,18 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   // A time or a radius to reach ends the run by itself; a count then
   // applies only when one is given too.
   if (!opt.particlesSet && (opt.seconds > 0 || opt.radius > 0)) opt.particles = UINT64_MAX;
+  // Options of one model only are refused in the other.
+  for (const auto& [spec, value] : opt.given) {
+    const std::string_view n = spec->name;
+    if (opt.model == ModelKind::Dla && (n == "--rule" || n == "--screen" || n == "--start-radius"))
+      r.error = std::string(n) + " belongs to the programs' model, not to --model dla";
+    if (opt.model == ModelKind::Programs &&
+        (n == "--lattice" || n == "--stick" || n == "--image-size" || n == "--colour"))
+      r.error = std::string(n) + " goes with --model dla";
+  }
+  if (opt.model == ModelKind::Dla && opt.lattice == LatticeKind::Off && opt.stick != 1)
+    r.error = "--stick goes with a lattice: off the lattice every contact sticks";
+  if (!r.error.empty()) return r;
   if (!opt.merge.empty()) {
     for (const auto& [spec, value] : opt.given)
       if (spec->name != "--merge" && spec->name != "--csv" && spec->name != "--profile")
@@ -279,13 +333,19 @@ std::string AggsimHelp() {
 }
 
 std::string Parameters(const AggsimOptions& o) {
-  const char* rule = o.rule == RuleKind::White ? "white" : o.rule == RuleKind::Radial ? "radial" : "order";
-  char buf[300];
   const auto number = [](double v) {
     char n[40];
     std::snprintf(n, sizeof n, "%.17g", v);
     return std::string(n);
   };
+  if (o.model == ModelKind::Dla) {
+    const char* lattice = o.lattice == LatticeKind::Off ? "off" : o.lattice == LatticeKind::Square4 ? "square4" : "square8";
+    return std::string("model dla; lattice ") + lattice + "; stick " + number(o.stick) + "; particles " +
+           (o.particles == UINT64_MAX ? "none" : std::to_string(o.particles)) + "; seconds " +
+           (o.seconds > 0 ? number(o.seconds) : "none") + "; radius " + (o.radius > 0 ? number(o.radius) : "none");
+  }
+  const char* rule = o.rule == RuleKind::White ? "white" : o.rule == RuleKind::Radial ? "radial" : "order";
+  char buf[300];
   std::snprintf(buf, sizeof buf, "rule %s; particles %s; seconds %s; radius %s; screen %dx%d; start radius %s", rule,
                 o.particles == UINT64_MAX ? "none" : std::to_string(o.particles).c_str(),
                 o.seconds > 0 ? number(o.seconds).c_str() : "none", o.radius > 0 ? number(o.radius).c_str() : "none",

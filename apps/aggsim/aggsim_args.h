@@ -14,6 +14,10 @@
 namespace aggsim {
 
 enum class RuleKind { White, Radial, Order };
+// Whose aggregate grows: the programs' own (the walk killed at 1.05 R on a
+// screen), or standard diffusion-limited aggregation (dla/).
+enum class ModelKind { Programs, Dla };
+enum class LatticeKind { Off, Square4, Square8 };
 
 struct OptionSpec;
 
@@ -39,6 +43,12 @@ struct AggsimOptions {
   bool record = false;   // a run of an ensemble (kEnsembleRunVariable): its record line, no progress
   std::string outDir;    // with --runs: each run's outputs here, by seed
   std::vector<std::string> merge;  // tables and profiles to merge
+  // The standard model's own.
+  ModelKind model = ModelKind::Programs;
+  LatticeKind lattice = LatticeKind::Off;
+  double stick = 1;          // sticking probability, 0 < stick <= 1
+  int32_t imageSize = 2048;  // the picture's and the film's side, in pixels
+  bool white = false;        // the picture white on black, not coloured by arrival
   // The options as given, in order, with their values ("" for a flag).
   std::vector<std::pair<const OptionSpec*, std::string>> given;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The tree's layers, kept: an include runs only from a module to the same or
-# a lower layer (runtime, then graph, then aggregation, then io, then the
+# a lower layer (runtime, then graph, then the two models side by side
+# (aggregation, dla), then io, then the
 # runner and the benchmark on top, which do not include each other), and a
 # portable file never includes a platform's header: only files under posix/,
 # x11/ or win32/ do.
@@ -10,7 +11,7 @@ cd "$1" || exit 1
 
 rank() {
   case $1 in
-    runtime) echo 0 ;; graph) echo 1 ;; aggregation) echo 2 ;; io) echo 3 ;;
+    runtime) echo 0 ;; graph) echo 1 ;; aggregation | dla) echo 2 ;; io) echo 3 ;;
     apps) echo 4 ;; bench) echo 4 ;; *) echo -1 ;;
   esac
 }
@@ -40,7 +41,7 @@ while IFS= read -r -d '' file; do
       fi
       ;;
   esac
-done < <(find runtime graph aggregation io apps bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0)
+done < <(find runtime graph aggregation dla io apps bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0)
 
 [ "$checked" -gt 50 ] || { echo "FAILED: only $checked includes were found; is $1 the source tree?"; exit 1; }
 [ $failed -eq 0 ] && echo "layers kept: $checked includes between modules checked"

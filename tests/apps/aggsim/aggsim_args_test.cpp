@@ -153,3 +153,48 @@ TEST(AggsimArgs, EnsembleOptionsGoTogether) {
 }
 
 }  // namespace
+
+namespace {
+
+// The standard model and the programs' each refuse the other's options,
+// saying which model the option belongs to; tables name the model.
+TEST(AggsimArgs, EachModelTakesOnlyItsOwnOptions) {
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--rule", "white"}), "--rule belongs to the programs' model, not to --model dla");
+  EXPECT_EQ(ErrorOf({"--rule", "white", "--model", "dla"}), "--rule belongs to the programs' model, not to --model dla")
+      << "in any order";
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--screen", "800x600"}),
+            "--screen belongs to the programs' model, not to --model dla");
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--start-radius", "9"}),
+            "--start-radius belongs to the programs' model, not to --model dla");
+  for (const char* own : {"--lattice", "--stick", "--image-size", "--colour"}) {
+    const std::string value = std::string(own) == "--lattice" ? "square4" : std::string(own) == "--colour" ? "white"
+                              : std::string(own) == "--stick" ? "0.5" : "512";
+    EXPECT_EQ(ErrorOf({own, value}), std::string(own) + " goes with --model dla");
+    EXPECT_EQ(ErrorOf({"--model", "programs", own, value}), std::string(own) + " goes with --model dla");
+    EXPECT_EQ(ErrorOf({"--model", "dla", "--lattice", "square8", own, value}), "") << own;
+  }
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--stick", "0.5"}), "--stick goes with a lattice: off the lattice every contact sticks");
+  EXPECT_EQ(ErrorOf({"--model", "dlb"}), "bad value for --model: dlb");
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--lattice", "hex"}), "bad value for --lattice: hex");
+  for (const char* bad : {"0", "-0.1", "1.0001", "nan", "x"})
+    EXPECT_NE(ErrorOf({"--model", "dla", "--lattice", "square4", "--stick", bad}), "") << bad;
+  for (const char* bad : {"15", "16385", "-2", "2k"})
+    EXPECT_NE(ErrorOf({"--model", "dla", "--image-size", bad}), "") << bad;
+  // Both models keep the shared options: ends, outputs, ensembles.
+  EXPECT_EQ(ErrorOf({"--model", "dla", "--particles", "10", "--seed", "3", "--png", "a.png", "--trace", "t",
+                     "--gif", "g.gif", "--runs", "4", "--jobs", "2", "--csv", "c.csv"}),
+            "");
+  const aggsim::AggsimOptions dla =
+      aggsim::ParseAggsimArgs({"--model", "dla", "--lattice", "square4", "--stick", "0.25"}).options;
+  EXPECT_EQ(aggsim::Parameters(dla).rfind("model dla; lattice square4; stick 0.25; ", 0), 0u) << aggsim::Parameters(dla);
+  // The programs' tables stay as they were, so that today's tables merge with
+  // tomorrow's; a table of the other model differs in its parameters line.
+  EXPECT_EQ(aggsim::Parameters(aggsim::ParseAggsimArgs({}).options).rfind("rule white; ", 0), 0u);
+  // The run of an ensemble gets the model's options.
+  const aggsim::AggsimOptions ens =
+      aggsim::ParseAggsimArgs({"--model", "dla", "--lattice", "square8", "--runs", "3"}).options;
+  const std::vector<std::string> args = aggsim::RunArguments(ens, 7, false);
+  EXPECT_EQ(args, (std::vector<std::string>{"--model", "dla", "--lattice", "square8", "--seed", "7"}));
+}
+
+}  // namespace
