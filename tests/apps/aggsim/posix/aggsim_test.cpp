@@ -435,3 +435,113 @@ TEST(Arguments, RefusedBeforeTheRun) {
 }
 
 }  // namespace
+
+// The standard model run whole: its trace (place and the particle touched),
+// its picture and film at the size asked for, the same cluster for a seed
+// however an ensemble is scheduled, and runs too big for memory refused
+// before any work.
+struct Grown {
+  double x, y;
+  long parent;
+};
+std::vector<Grown> ReadDlaTrace(const std::string& path) {
+  std::vector<Grown> t;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    Grown g{};
+    if (std::sscanf(line.c_str(), "%lf,%lf,%ld", &g.x, &g.y, &g.parent) != 3) return {};
+    t.push_back(g);
+  }
+  return t;
+}
+
+TEST(StandardModel, TraceHoldsEachParticleBesideTheOneItTouched) {
+  const std::string trace = Temp("dla-trace.csv");
+  for (const char* lattice : {"off", "square4", "square8"}) {
+    SCOPED_TRACE(lattice);
+    const Result r = Aggsim(std::string("--model dla --lattice ") + lattice + " --seed 11 --particles 400 --trace " + trace);
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.rfind("stuck 400, radius ", 0), 0u) << r.out;
+    const std::vector<Grown> t = ReadDlaTrace(trace);
+    ASSERT_EQ(t.size(), 401u) << "the seed and 400 particles";
+    EXPECT_EQ(t[0].x, 0);
+    EXPECT_EQ(t[0].y, 0);
+    for (size_t i = 1; i < t.size(); ++i) {
+      ASSERT_GE(t[i].parent, 0);
+      ASSERT_LT(static_cast<size_t>(t[i].parent), i) << "particle " << i;
+      const Grown& p = t[static_cast<size_t>(t[i].parent)];
+      const double dx = t[i].x - p.x, dy = t[i].y - p.y;
+      if (std::string(lattice) == "off") {
+        EXPECT_NEAR(std::hypot(dx, dy), 1.0, 1e-3) << "particle " << i << " touches its parent";
+      } else {
+        EXPECT_EQ(t[i].x, std::round(t[i].x));
+        const double steps = std::string(lattice) == "square4" ? std::abs(dx) + std::abs(dy)
+                                                               : std::max(std::abs(dx), std::abs(dy));
+        EXPECT_EQ(steps, 1) << "particle " << i << " is a neighbour of its parent";
+      }
+    }
+  }
+}
+
+TEST(StandardModel, PictureAndFilmAtTheSizeAsked) {
+  const std::string png = Temp("dla.png"), gif = Temp("dla.gif");
+  const Result r = Aggsim("--model dla --seed 2 --particles 1000 --image-size 300 --png " + png + " --gif " + gif);
+  ASSERT_EQ(r.code, 0);
+  int w = 0, h = 0;
+  const std::vector<uint32_t> picture = ReadPng(png, w, h);
+  ASSERT_EQ(w, 300);
+  ASSERT_EQ(h, 300);
+  std::set<uint32_t> colours(picture.begin(), picture.end());
+  EXPECT_GT(colours.size(), 20u) << "coloured by arrival";
+  const auto lit = std::count_if(picture.begin(), picture.end(), [](uint32_t c) { return c != 0; });
+  EXPECT_GT(lit, 1000) << "a thousand discs at about 2 pixels each";
+  const Gif g(gif);
+  ASSERT_NE(g.gif, nullptr);
+  EXPECT_EQ(g.gif->SWidth, 300);
+  // About a hundred frames whatever the size, the last the picture itself.
+  EXPECT_GE(g.gif->ImageCount, 100);
+  EXPECT_LE(g.gif->ImageCount, 103);
+  const std::vector<uint8_t> last = g.Compose(g.gif->ImageCount - 1);
+  for (size_t i = 0; i < last.size(); ++i) ASSERT_EQ(g.Colour(last[i]), picture[i]) << "pixel " << i;
+  // White on request.
+  ASSERT_EQ(Aggsim("--model dla --seed 2 --particles 1000 --image-size 300 --colour white --png " + png).code, 0);
+  const std::vector<uint32_t> white = ReadPng(png, w, h);
+  EXPECT_EQ(std::set<uint32_t>(white.begin(), white.end()), (std::set<uint32_t>{0, 0xFCFCFC}));
+}
+
+TEST(StandardModel, ASeedGivesOneClusterHoweverTheRunsAreScheduled) {
+  const std::string a = Temp("dla-a.csv"), b = Temp("dla-b.csv"), t1 = Temp("dla-t1.csv"), t2 = Temp("dla-t2.csv");
+  const std::string common = "--model dla --lattice square8 --particles 300 --runs 4 --seed 20 --csv ";
+  ASSERT_EQ(Aggsim(common + a + " --jobs 1").code, 0);
+  ASSERT_EQ(Aggsim(common + b + " --jobs 4").code, 0);
+  EXPECT_EQ(Slurp(a), Slurp(b));
+  EXPECT_NE(Slurp(a).find("\n# aggsim 1.0.0; model dla; lattice square8; stick 1; particles 300;"), std::string::npos)
+      << Slurp(a);
+  // The last seed's cluster alone and within the ensemble: the same trace.
+  ASSERT_EQ(Aggsim("--model dla --lattice square8 --particles 300 --seed 23 --trace " + t1).code, 0);
+  ASSERT_EQ(Aggsim(common + a + " --trace " + t2).code, 0);
+  EXPECT_EQ(Slurp(t1), Slurp(t2));
+  // A table of the programs' model does not merge with one of this model.
+  ASSERT_EQ(Aggsim("--particles 50 --runs 2 --seed 90 --csv " + b).code, 0);
+  const Result merged = Aggsim("--merge " + a + " " + b + " 2>&1");
+  EXPECT_EQ(merged.code, 1);
+  EXPECT_NE(merged.out.find("parameters"), std::string::npos) << merged.out;
+}
+
+TEST(StandardModel, RunsTooBigAreRefusedBeforeTheWork) {
+  const Result huge = Aggsim("--model dla --particles 1900000000 2>&1");
+  EXPECT_EQ(huge.code, 1);
+  EXPECT_TRUE(std::regex_search(huge.out, std::regex("^aggsim: not enough memory for this run: it needs about [0-9]+ MiB\n$")))
+      << huge.out;
+  const Result over = Aggsim("--model dla --particles 3000000000 2>&1");
+  EXPECT_EQ(over.code, 1);
+  EXPECT_EQ(over.out, "aggsim: --particles 3000000000 is more than the 2000000000 a run can grow\n");
+  // A radius to reach ends the run without a count.
+  const Result radius = Aggsim("--model dla --lattice square4 --seed 4 --radius 15");
+  ASSERT_EQ(radius.code, 0);
+  double reached = 0;
+  ASSERT_EQ(std::sscanf(radius.out.c_str(), "stuck %*u, radius %lf", &reached), 1) << radius.out;
+  EXPECT_GE(reached, 15);
+  EXPECT_LT(reached, 17);
+}
