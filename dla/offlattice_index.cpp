@@ -1,0 +1,168 @@
+#include "dla/offlattice_index.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <new>
+
+namespace dla {
+
+namespace {
+
+// Every cell of a tile nobody wrote to: the directory points here instead
+// of holding a null, so that a lookup needs no test.  Never written.
+OffLatticeIndex::Tile kEmptyTile{};
+
+// The grid's cells are found from x + half, which rounds; the bounds taken
+// from cell edges give up this much so that they stay below the truth.
+constexpr double kSlack = 1e-9;
+constexpr int kBlockTiles = 64;
+
+inline bool Bit(const std::vector<uint64_t>& bits, uint32_t at) { return (bits[at >> 6] >> (at & 63)) & 1; }
+inline void SetBit(std::vector<uint64_t>& bits, uint32_t at) { bits[at >> 6] |= uint64_t{1} << (at & 63); }
+
+inline double Min4(double a, double b, double c, double d) { return std::min(std::min(a, b), std::min(c, d)); }
+
+// Elements of 2^shift, refused (rather than wrapped) where size_t is too
+// narrow to count them.
+size_t Count(int shift) {
+  if (shift >= std::numeric_limits<size_t>::digits) throw std::bad_alloc();
+  return size_t{1} << shift;
+}
+
+}  // namespace
+
+OffLatticeIndex::OffLatticeIndex(const std::vector<Particle>& particles) : particles_(particles) { Build(); }
+
+void OffLatticeIndex::Cover(double reach) {
+  if (reach < half_) return;
+  while (reach >= half_) half_ *= 2;
+  Build();
+}
+
+void OffLatticeIndex::Build() {
+  // Let go of the old maps before the new ones are made, so that a rebuild
+  // never holds both.
+  std::vector<Tile*>().swap(dir_);
+  std::vector<std::unique_ptr<Tile[]>>().swap(blocks_);
+  std::vector<Level>().swap(levels_);
+  tileCount_ = 0;
+  int side = 0;
+  while ((double{1} * (uint64_t{1} << side)) < 2 * half_) ++side;
+  sideShift_ = side;
+  dirShift_ = side - kTileShift;
+  dir_.assign(Count(2 * dirShift_), &kEmptyTile);
+  // Coarse levels down to 8 x 8 cells a side; above that a block of 5 x 5
+  // would span the whole grid.
+  for (int shift = 1; side - shift >= 3; ++shift) {
+    Level level;
+    level.shift = shift;
+    level.sideShift = side - shift;
+    const size_t words = Count(2 * level.sideShift) / 64;
+    level.near.assign(words, 0);
+    level.occupied.assign(words, 0);
+    levels_.push_back(std::move(level));
+  }
+  next_.assign(particles_.size(), 0);
+  for (size_t i = 0; i < particles_.size(); ++i) Enter(static_cast<uint32_t>(i));
+}
+
+OffLatticeIndex::Tile* OffLatticeIndex::TileFor(int32_t tx, int32_t ty) {
+  Tile*& slot = dir_[(static_cast<size_t>(ty) << dirShift_) + static_cast<size_t>(tx)];
+  if (slot == &kEmptyTile) {
+    if (tileCount_ % kBlockTiles == 0) blocks_.push_back(std::make_unique<Tile[]>(kBlockTiles));
+    slot = &blocks_.back()[tileCount_ % kBlockTiles];
+    ++tileCount_;
+  }
+  return slot;
+}
+
+void OffLatticeIndex::Add(uint32_t index) {
+  if (next_.size() <= index) next_.resize(static_cast<size_t>(index) + 1, 0);
+  Enter(index);
+}
+
+void OffLatticeIndex::Enter(uint32_t index) {
+  const Particle& p = particles_[index];
+  const double gx = p.x + half_, gy = p.y + half_;
+  const int32_t ix = static_cast<int32_t>(gx), iy = static_cast<int32_t>(gy);
+  for (int32_t cy = iy - 2; cy <= iy + 2; ++cy)
+    for (int32_t cx = ix - 2; cx <= ix + 2; ++cx) {
+      Tile* t = TileFor(cx >> kTileShift, cy >> kTileShift);
+      const int cell = ((cy & 15) << kTileShift) | (cx & 15);
+      t->near[cell >> 6] |= uint64_t{1} << (cell & 63);
+    }
+  Tile* t = TileFor(ix >> kTileShift, iy >> kTileShift);
+  const int cell = ((iy & 15) << kTileShift) | (ix & 15);
+  next_[index] = t->head[cell];
+  t->head[cell] = index + 1;
+  // A coarse cell already occupied has marked its block, and so has every
+  // cell above it.
+  for (Level& level : levels_) {
+    const int32_t cx = ix >> level.shift, cy = iy >> level.shift;
+    const uint32_t at = (static_cast<uint32_t>(cy) << level.sideShift) | static_cast<uint32_t>(cx);
+    if (Bit(level.occupied, at)) break;
+    SetBit(level.occupied, at);
+    const int32_t last = (int32_t{1} << level.sideShift) - 1;
+    for (int32_t y = std::max(cy - 2, 0); y <= std::min(cy + 2, last); ++y)
+      for (int32_t x = std::max(cx - 2, 0); x <= std::min(cx + 2, last); ++x)
+        SetBit(level.near, (static_cast<uint32_t>(y) << level.sideShift) | static_cast<uint32_t>(x));
+  }
+}
+
+Clearance OffLatticeIndex::Free(double x, double y) const {
+  const double side = 2 * half_;
+  const double gx = x + half_, gy = y + half_;
+  if (!(gx >= 0 && gx < side && gy >= 0 && gy < side)) {
+    // Every centre lies inside the grid's square.
+    const double dx = gx < 0 ? -gx : (gx >= side ? gx - side : 0);
+    const double dy = gy < 0 ? -gy : (gy >= side ? gy - side : 0);
+    return {std::max(dx, dy) - 1 - kSlack, kNone};
+  }
+  const int32_t ix = static_cast<int32_t>(gx), iy = static_cast<int32_t>(gy);
+  const double fx = gx - ix, fy = gy - iy;
+  const Tile* tile = dir_[(static_cast<size_t>(iy >> kTileShift) << dirShift_) + static_cast<size_t>(ix >> kTileShift)];
+  const int cell = ((iy & 15) << kTileShift) | (ix & 15);
+  if ((tile->near[cell >> 6] >> (cell & 63)) & 1) {
+    double best = std::numeric_limits<double>::infinity();
+    uint32_t nearest = kNone;
+    for (int32_t cy = iy - 2; cy <= iy + 2; ++cy) {
+      Tile* const* row = &dir_[static_cast<size_t>(cy >> kTileShift) << dirShift_];
+      const int rowCell = (cy & 15) << kTileShift;
+      for (int32_t cx = ix - 2; cx <= ix + 2; ++cx) {
+        for (uint32_t h = row[cx >> kTileShift]->head[rowCell | (cx & 15)]; h != 0; h = next_[h - 1]) {
+          const Particle& q = particles_[h - 1];
+          const double dx = x - q.x, dy = y - q.y;
+          const double d2 = dx * dx + dy * dy;
+          if (d2 < best) best = d2, nearest = h - 1;
+        }
+      }
+    }
+    // No centre outside the 5 x 5 block is nearer than its edge.
+    const double edge = 2 + Min4(fx, 1 - fx, fy, 1 - fy) - kSlack;
+    if (best <= edge * edge) return {std::sqrt(best) - 1, nearest};
+    return {edge - 1, kNone};
+  }
+  size_t k = 0;  // the highest level whose 5 x 5 block around the point is empty
+  while (k < levels_.size()) {
+    const Level& level = levels_[k];
+    const uint32_t at = (static_cast<uint32_t>(iy >> level.shift) << level.sideShift) |
+                        static_cast<uint32_t>(ix >> level.shift);
+    if (Bit(level.near, at)) break;
+    ++k;
+  }
+  const double size = static_cast<double>(int32_t{1} << k);
+  const double ux = gx - static_cast<double>((ix >> k) << k), uy = gy - static_cast<double>((iy >> k) << k);
+  return {2 * size + Min4(ux, size - ux, uy, size - uy) - 1 - kSlack, kNone};
+}
+
+uint64_t OffLatticeIndex::Bytes() const {
+  uint64_t bytes = dir_.capacity() * sizeof(Tile*) + blocks_.capacity() * sizeof(blocks_[0]) +
+                   static_cast<uint64_t>(blocks_.size()) * kBlockTiles * sizeof(Tile) +
+                   next_.capacity() * sizeof(uint32_t) + levels_.capacity() * sizeof(Level);
+  for (const Level& level : levels_) bytes += (level.near.capacity() + level.occupied.capacity()) * sizeof(uint64_t);
+  return bytes;
+}
+
+}  // namespace dla

@@ -1,0 +1,89 @@
+// The off-lattice walk's spatial index: for any point of the plane, a lower
+// bound of the distance to the nearest disc surface, exact (with the disc
+// named) when the point is close to the cluster.
+//
+// Two tiers.  A fine grid of unit cells, kept in 16 x 16 tiles allocated
+// only near particles, lists the particles whose centres lie in each cell
+// and marks each cell that has a centre within two cells of it; a walker in
+// a marked cell scans the 5 x 5 cells around it, which gives the exact
+// nearest centre whenever that centre is within 2 of the walker.  Above it,
+// coarse bit maps of cells 2, 4, 8, ... units wide mark each cell with a
+// centre within two cells of it.  Being marked only grows with the level,
+// so the highest unmarked level k around a walker proves that no centre
+// lies within the 5 x 5 block of level-k cells around it: the walker may
+// jump as far as that block's edge, less the disc's radius sum.
+//
+// The grid covers the square |x|, |y| < half() and doubles (and is rebuilt
+// from the particles) when the cluster nears its edge; all the bounds use
+// only + - * / and sqrt, so they are the same on every build.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "dla/model.h"
+
+namespace dla {
+
+struct Clearance {
+  // A lower bound of the distance from the point to the nearest disc
+  // surface (centre distance - 1); exact when nearest is a particle.
+  double free;
+  uint32_t nearest;
+};
+
+class OffLatticeIndex {
+ public:
+  static constexpr uint32_t kNone = 0xffffffffu;
+  static constexpr int kTileShift = 4;  // tiles of 16 x 16 unit cells
+  static constexpr int kTileCells = 1 << (2 * kTileShift);
+
+  // The index reads the particles from there; it covers |x|, |y| < 64 at
+  // first.
+  explicit OffLatticeIndex(const std::vector<Particle>& particles);
+  OffLatticeIndex(const OffLatticeIndex&) = delete;
+  OffLatticeIndex& operator=(const OffLatticeIndex&) = delete;
+
+  // Enters the particle just appended as particles[index]; its centre must
+  // lie inside the covered square less a margin of 4.
+  void Add(uint32_t index);
+  // Grows the covered square (rebuilding the index) until it holds
+  // |x|, |y| < reach.  Deterministic: it depends only on reach.
+  void Cover(double reach);
+  double Half() const { return half_; }
+
+  Clearance Free(double x, double y) const;
+
+  // Heap bytes held now, and the part of them in fine tiles.
+  uint64_t Bytes() const;
+  uint64_t Tiles() const { return tileCount_; }
+
+  struct Tile {
+    uint32_t head[kTileCells];  // first particle + 1 in each cell, 0 for none
+    uint64_t near[kTileCells / 64];
+  };
+
+ private:
+  struct Level {
+    int shift = 0;            // cells of 2^shift units
+    int sideShift = 0;        // 2^sideShift cells a side
+    std::vector<uint64_t> near, occupied;
+  };
+
+  void Build();
+  Tile* TileFor(int32_t tx, int32_t ty);
+  void Enter(uint32_t index);
+
+  const std::vector<Particle>& particles_;
+  double half_ = 64;
+  int sideShift_ = 7;       // the grid is 2^sideShift_ unit cells a side
+  int dirShift_ = 3;        // and 2^dirShift_ tiles a side
+  std::vector<Tile*> dir_;  // each tile's storage, or the shared empty tile
+  std::vector<std::unique_ptr<Tile[]>> blocks_;
+  uint64_t tileCount_ = 0;
+  std::vector<uint32_t> next_;  // next particle + 1 in the same cell
+  std::vector<Level> levels_;
+};
+
+}  // namespace dla
