@@ -9,10 +9,12 @@ namespace io {
 
 namespace {
 
-// The programs' brightest hue ring, entries 32 to 55, runs blue, magenta,
-// red, yellow, green, cyan: arrival goes once round it (the darker rings
-// after it would hide the outer branches on black); entry 15 is white.
-constexpr int kFirstHue = 32, kHues = 24, kWhite = 15;
+// The programs' brightest hue ring, from entry 32, runs blue, magenta, red,
+// yellow, green, cyan and back to blue: arrival goes from its blue to its
+// cyan (entry 52), so that the first and the last particles differ, and the
+// darker rings after it, which would hide the outer branches on black, are
+// left out; entry 15 is white.
+constexpr int kFirstHue = 32, kHues = 21, kWhite = 15;
 
 uint8_t ArrivalColour(size_t i, size_t total) {
   const size_t hue = total > 1 ? static_cast<size_t>(static_cast<double>(i) / static_cast<double>(total) * kHues) : 0;

@@ -238,8 +238,10 @@ int RunDla(const AggsimOptions& opt) {
     for (size_t i = 0; i < grid.counts.size(); ++i) text += Number(io::GridRadius(i)) + "," + std::to_string(grid.counts[i]) + "\n";
     err = profileFile.Write(text);
   }
-  for (io::OutputFile* f : {&png, &trace, &gif, &profileFile})
-    if (err.ok()) err = f->Commit();
+  const std::pair<io::OutputFile*, const std::string*> outputs[] = {
+      {&png, &opt.png}, {&trace, &opt.trace}, {&gif, &opt.gif}, {&profileFile, &opt.profile}};
+  for (const auto& [file, path] : outputs)
+    if (err.ok() && !path->empty()) err = file->Commit();
   if (!err.ok()) {
     for (io::OutputFile* f : {&png, &trace, &gif, &profileFile}) f->Abandon();
     return Failed(err.reason());
