@@ -17,6 +17,7 @@
 #include "io/cluster_image.h"
 #include "io/ensemble.h"
 #include "io/giffile.h"
+#include "io/growth.h"
 #include "io/image.h"
 #include "io/outfile.h"
 #include "io/process.h"
@@ -185,11 +186,14 @@ int RunDla(const AggsimOptions& opt) {
   const auto started = Clock::now();
   const auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - started).count(); };
   int stoppedBy = 0;
+  io::GyrationTracker growth;
+  growth.Add(0, 0);
   try {
     // The seed is particle 0: a count of N particles is N stuck beside it.
     const uint64_t target = opt.particles == UINT64_MAX ? dla::kMaxParticles : opt.particles;
     while (model->Particles().size() - 1 < target) {
-      model->Grow();
+      const dla::Particle& p = model->Particles()[model->Grow()];
+      if (!growth.Add(p.x, p.y)) return Failed(growth.Error());
       const uint64_t stuck = model->Particles().size() - 1;
       if ((stoppedBy = io::StopRequested()) != 0) break;
       const bool redraw = progress.Due();
@@ -254,6 +258,22 @@ int RunDla(const AggsimOptions& opt) {
   std::fprintf(out, "stuck %llu, radius %.1f, radius of gyration %.2f; %.3f s, %.0f particles/s\n",
                static_cast<unsigned long long>(stuck), model->MaxRadius(), gyration, seconds,
                seconds > 0 ? static_cast<double>(stuck) / seconds : 0.0);
+  if (opt.stats) {
+    std::vector<double> x, y;
+    x.reserve(particles.size()), y.reserve(particles.size());
+    for (const dla::Particle& q : particles) x.push_back(q.x), y.push_back(q.y);
+    const io::RadiusWindow window = io::FrozenWindow(growth.Gyration() / io::kFixedUnit);
+    const io::GrowthFit seedFit = io::FitProfile(io::ProfileAbout(x, y, 0, 0), window);
+    const io::GrowthFit centreFit = io::FitProfile(io::ProfileAbout(x, y, growth.CentreX(), growth.CentreY()), window);
+    std::fprintf(out, "%s\n", io::DescribeGrowth(growth.Curve()).c_str());
+    if (centreFit.points >= 3) {
+      std::fprintf(out, "mass-radius D %.3f +- %.3f about the centre of mass, %.3f +- %.3f about the seed (r %.1f..%.1f, the frozen inner part; regression errors)\n",
+                   centreFit.dimension, centreFit.dimensionError, seedFit.dimension, seedFit.dimensionError,
+                   window.from, window.to);
+    } else {
+      std::fprintf(out, "too small for a mass-radius D\n");
+    }
+  }
   if (opt.record) {
     io::EnsembleProfile one;
     one.Add(grid);
