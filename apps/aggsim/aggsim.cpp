@@ -33,6 +33,7 @@
 #include "io/ensemble.h"
 #include "io/film.h"
 #include "io/giffile.h"
+#include "io/growth.h"
 #include "io/image.h"
 #include "io/outfile.h"
 #include "io/picture.h"
@@ -191,7 +192,16 @@ void Summary(double seconds) {
   std::FILE* out = SummarySink();
   std::fprintf(out, "%s; launched %llu, R %.1f, %.3f s, %.0f steps/s\n", io::DescribeCount(picture).c_str(),
                static_cast<unsigned long long>(agg::Launched), static_cast<double>(agg::R), seconds, rate);
-  if (opt.stats) std::fprintf(out, "%s\n", io::Describe(figures).c_str());
+  if (opt.stats) {
+    std::fprintf(out, "%s\n", io::Describe(figures).c_str());
+    // How the aggregate grew, particle by particle as they stuck (on the
+    // surface or not), about the seed: the estimator the standard model
+    // prints too, so that the two can be set side by side.
+    io::GyrationTracker growth;
+    growth.Add(0, 0);
+    for (const io::Point& p : stuckAt) growth.Add(p.x - agg::CentreX, p.y - agg::CentreY);
+    std::fprintf(out, "%s\n", io::DescribeGrowth(growth.Curve()).c_str());
+  }
   if (opt.record) {
     const io::RunRecord r{opt.seed, stuck, picture.inPicture, agg::Launched, static_cast<double>(agg::R),
                              figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3};
