@@ -74,8 +74,16 @@ std::string DescribeRun(int number, const RunRecord& r) {
   return buf;
 }
 
-std::string CsvHeader(const std::string& about) {
-  return std::string(kTableMark) + "\n# " + about +
+std::string EnsembleLine(const EnsembleRange& range) {
+  return std::string(kEnsembleMark) + "first " + std::to_string(range.first) + " runs " + std::to_string(range.runs);
+}
+
+std::string DescribeRange(const EnsembleRange& range) {
+  return std::to_string(range.first) + ".." + std::to_string(range.Last());
+}
+
+std::string CsvHeader(const std::string& about, const EnsembleRange& range) {
+  return std::string(kTableMark) + "\n# " + about + "\n" + EnsembleLine(range) +
          "\nseed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error\n";
 }
 
@@ -228,10 +236,11 @@ std::string SeedRanges(std::vector<uint32_t> seeds) {
   return out;
 }
 
-std::string EnsembleProfileText(const EnsembleProfile& p, const std::string& about, const std::vector<uint32_t>& seeds) {
+std::string EnsembleProfileText(const EnsembleProfile& p, const std::string& about, const EnsembleRange& range,
+                                const std::vector<uint32_t>& seeds) {
   char farthest[40];
   std::snprintf(farthest, sizeof farthest, "%.17g", p.farthest);
-  std::string text = std::string(kProfileMark) + "\n# " + about + "\n# seeds " + SeedRanges(seeds) +
+  std::string text = std::string(kProfileMark) + "\n# " + about + "\n" + EnsembleLine(range) + "\n# seeds " + SeedRanges(seeds) +
                      "\n# farthest " + farthest + "\nr,runs,mean,sd,sum,sum_squares\n";
   for (size_t i = 0; i < p.sum.size(); ++i) text += ProfileRow(i, p.runs, p.sum[i], p.sumSquares[i]);
   return text;

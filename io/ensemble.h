@@ -26,13 +26,38 @@ struct RunRecord {
 std::string RecordLine(const RunRecord& r);
 std::optional<RunRecord> FindRecord(const std::string& output);
 
-// One line for a person, and the table written by --csv: two comment lines
-// (what wrote it, and the parameters that make runs comparable, as about
-// says them), the column names, then a row a run with every bit of its
-// figures, so that a table read back gives the same lines and means.
+// The ensemble a table or profile belongs to: runs from consecutive seeds
+// that wrap round past 2^32 - 1 to 0, as a seed is 32 bits, in that order.
+// A part of it (a cluster's task) records the whole, so that a merge knows
+// every seed it should hold.
+struct EnsembleRange {
+  uint32_t first = 0;
+  uint32_t runs = 0;
+  // A seed's place in the ensemble's order, from 0; runs when it is not one of its seeds.
+  uint32_t Place(uint32_t seed) const {
+    const uint32_t d = seed - first;
+    return d < runs ? d : runs;
+  }
+  uint32_t Seed(uint32_t place) const { return first + place; }
+  uint32_t Last() const { return first + (runs - 1); }
+  bool operator==(const EnsembleRange&) const = default;
+};
+// The comment line that records it: "# ensemble first F runs N".  Words
+// after these two are left for later fields: a reader skips what it does
+// not know.
+inline constexpr const char* kEnsembleMark = "# ensemble ";
+std::string EnsembleLine(const EnsembleRange& range);
+// "F..L" in the ensemble's order (L may be less than F when it wraps).
+std::string DescribeRange(const EnsembleRange& range);
+
+// One line for a person, and the table written by --csv: three comment
+// lines (what wrote it, and the parameters that make runs comparable, as
+// about says them; the ensemble), the column names, then a row a run with
+// every bit of its figures, so that a table read back gives the same lines
+// and means.
 std::string DescribeRun(int number, const RunRecord& r);
 inline constexpr const char* kTableMark = "# aggsim ensemble table";
-std::string CsvHeader(const std::string& about);
+std::string CsvHeader(const std::string& about, const EnsembleRange& range);
 std::string CsvRow(const RunRecord& r);
 
 // A run's mass-radius profile on radii that every run shares, so that an
@@ -65,10 +90,12 @@ struct ProfileFit {
   double dimension = 0, error = 0, from = 0, to = 0;
 };
 ProfileFit FitMean(const EnsembleProfile& p);
-// The profile file: comment lines (what wrote it, about, its seeds, the
-// nearest farthest pixel), then r,runs,mean,sd,sum,sum_squares rows.
+// The profile file: comment lines (what wrote it, about, the ensemble, its
+// seeds, the nearest farthest pixel), then r,runs,mean,sd,sum,sum_squares
+// rows.
 inline constexpr const char* kProfileMark = "# aggsim ensemble profile";
-std::string EnsembleProfileText(const EnsembleProfile& p, const std::string& about, const std::vector<uint32_t>& seeds);
+std::string EnsembleProfileText(const EnsembleProfile& p, const std::string& about, const EnsembleRange& range,
+                                const std::vector<uint32_t>& seeds);
 std::string ProfileRow(size_t i, uint64_t runs, uint64_t sum, uint64_t sumSquares);
 // Seeds as ascending ranges: "1-4,7,9-10".
 std::string SeedRanges(std::vector<uint32_t> seeds);

@@ -94,29 +94,75 @@ struct TableRow {
   size_t line;
 };
 
-bool ReadTable(Reader& rd, const Lines& text, std::string& about, std::vector<TableRow>& rows) {
+// "# ensemble first F runs N ...": the words in pairs, those not known
+// skipped, so that a later field leaves older checks as they were.
+bool ReadEnsemble(Reader& rd, size_t line, std::string_view text, EnsembleRange& range) {
+  if (!text.starts_with(kEnsembleMark)) return rd.Fail(line, "ensemble", "missing (its first seed and runs)");
+  std::vector<std::string_view> words;
+  for (std::string_view rest = text.substr(std::string_view(kEnsembleMark).size()); !rest.empty();) {
+    const size_t space = rest.find(' ');
+    words.push_back(rest.substr(0, space));
+    rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+  }
+  bool first = false, runs = false;
+  for (size_t i = 0; i + 1 < words.size(); i += 2) {
+    if (words[i] == "first") first = Whole(words[i + 1], range.first);
+    if (words[i] == "runs") runs = Whole(words[i + 1], range.runs) && range.runs > 0 && range.runs <= kMostSeeds;
+  }
+  if (!first || !runs) return rd.Fail(line, "ensemble", "not a first seed and runs: " + Quoted(text));
+  return true;
+}
+
+// The figure that about gives for name ("particles 300" in "...; particles
+// 300; ..."), or "" when it gives none.
+std::string_view AboutField(std::string_view about, std::string_view name) {
+  for (std::string_view rest = about; !rest.empty();) {
+    const size_t semi = rest.find("; ");
+    const std::string_view field = rest.substr(0, semi);
+    if (field.size() > name.size() && field.starts_with(name) && field[name.size()] == ' ')
+      return field.substr(name.size() + 1);
+    rest = semi == std::string_view::npos ? std::string_view() : rest.substr(semi + 2);
+  }
+  return {};
+}
+
+bool ReadTable(Reader& rd, const Lines& text, std::string& about, EnsembleRange& range, std::vector<TableRow>& rows) {
   const auto& l = text.lines;
   if (l.size() < 2 || !l[1].starts_with("# ")) return rd.Fail(2, "parameters", "missing");
   about = l[1].substr(2);
-  if (l.size() < 3 || l[2] != kColumns) return rd.Fail(3, "columns", "not " + std::string(kColumns));
+  if (!ReadEnsemble(rd, 3, l.size() < 3 ? std::string_view() : l[2], range)) return false;
+  if (l.size() < 4 || l[3] != kColumns) return rd.Fail(4, "columns", "not " + std::string(kColumns));
   // A file that ends inside its heading was cut short too.
-  if (text.truncated && l.size() == 3) return rd.Fail(3, "columns", "cut short (no line end)");
-  for (size_t i = 3; i < l.size(); ++i) {
+  if (text.truncated && l.size() == 4) return rd.Fail(4, "columns", "cut short (no line end)");
+  // A run stops at its particle count, or before it at a time or a radius.
+  uint64_t particles = 0;
+  const bool counted = Whole(AboutField(about, "particles"), particles);
+  const bool onlyCounted = counted && AboutField(about, "seconds") == "none" && AboutField(about, "radius") == "none";
+  for (size_t i = 4; i < l.size(); ++i) {
     const size_t line = i + 1;
     if (text.truncated && i + 1 == l.size()) return rd.Fail(line, "row", "cut short (no line end)");
     const std::vector<std::string_view> f = Fields(l[i]);
     if (f.size() != 8) return rd.Fail(line, "row", std::to_string(f.size()) + " fields, not 8");
     RunRecord r;
     if (!Whole(f[0], r.seed)) return rd.Fail(line, kFields[0], "not a seed: " + Quoted(f[0]));
+    if (range.Place(r.seed) == range.runs)
+      return rd.Fail(line, kFields[0], std::to_string(r.seed) + " is not one of the ensemble's seeds " + DescribeRange(range));
     uint64_t* counts[] = {&r.stuck, &r.inPicture, &r.launched};
     for (int k = 0; k < 3; ++k)
       if (!Whole(f[1 + k], *counts[k])) return rd.Fail(line, kFields[1 + k], "not a count: " + Quoted(f[1 + k]));
+    if (counted && (onlyCounted ? r.stuck != particles : r.stuck > particles))
+      return rd.Fail(line, kFields[1], Quoted(f[1]) + " where the parameters say particles " + std::to_string(particles));
+    if (r.inPicture > r.stuck) return rd.Fail(line, kFields[2], Quoted(f[2]) + " is more than the particles stuck");
+    if (r.launched < r.stuck) return rd.Fail(line, kFields[3], Quoted(f[3]) + " is fewer than the particles stuck");
     if (!Real(f[4], r.finalRadius) || r.finalRadius < 0)
       return rd.Fail(line, kFields[4], "not a radius: " + Quoted(f[4]));
     if (!Real(f[5], r.gyration) || r.gyration < 0) return rd.Fail(line, kFields[5], "not a radius: " + Quoted(f[5]));
     r.fitted = !f[6].empty() || !f[7].empty();
     if (r.fitted) {
-      if (!Real(f[6], r.dimension)) return rd.Fail(line, kFields[6], "not a number: " + Quoted(f[6]));
+      // A mass dimension in the plane lies between 0 and 2, give or take a
+      // fit's error on a small aggregate.
+      if (!Real(f[6], r.dimension) || !(r.dimension > 0) || r.dimension > 3)
+        return rd.Fail(line, kFields[6], "not a dimension in the plane: " + Quoted(f[6]));
       if (!Real(f[7], r.dimensionError) || r.dimensionError < 0)
         return rd.Fail(line, kFields[7], "not an error: " + Quoted(f[7]));
     }
@@ -125,37 +171,42 @@ bool ReadTable(Reader& rd, const Lines& text, std::string& about, std::vector<Ta
   return true;
 }
 
-bool ReadSeeds(Reader& rd, std::string_view ranges, std::vector<uint32_t>& seeds) {
+bool ReadSeeds(Reader& rd, std::string_view ranges, const EnsembleRange& range, std::vector<uint32_t>& seeds) {
   if (ranges.empty()) return true;
   int64_t last = -1;
   for (std::string_view part : Fields(ranges)) {
     const size_t dash = part.find('-');
     uint32_t a = 0, b = 0;
     if (!Whole(part.substr(0, dash), a) || (dash != std::string_view::npos && !Whole(part.substr(dash + 1), b)))
-      return rd.Fail(3, "seeds", "not a seed or a range: " + Quoted(part));
+      return rd.Fail(4, "seeds", "not a seed or a range: " + Quoted(part));
     if (dash == std::string_view::npos) b = a;
-    if (b < a || static_cast<int64_t>(a) <= last) return rd.Fail(3, "seeds", "not in ascending order: " + Quoted(part));
-    if (seeds.size() + (static_cast<uint64_t>(b) - a + 1) > kMostSeeds) return rd.Fail(3, "seeds", "too many");
-    for (uint64_t s = a; s <= b; ++s) seeds.push_back(static_cast<uint32_t>(s));
+    if (b < a || static_cast<int64_t>(a) <= last) return rd.Fail(4, "seeds", "not in ascending order: " + Quoted(part));
+    if (seeds.size() + (static_cast<uint64_t>(b) - a + 1) > kMostSeeds) return rd.Fail(4, "seeds", "too many");
+    for (uint64_t s = a; s <= b; ++s) {
+      if (range.Place(static_cast<uint32_t>(s)) == range.runs)
+        return rd.Fail(4, "seeds", std::to_string(s) + " is not one of the ensemble's seeds " + DescribeRange(range));
+      seeds.push_back(static_cast<uint32_t>(s));
+    }
     last = b;
   }
   return true;
 }
 
-bool ReadProfile(Reader& rd, const Lines& text, std::string& about, std::vector<uint32_t>& seeds,
-                 EnsembleProfile& p) {
+bool ReadProfile(Reader& rd, const Lines& text, std::string& about, EnsembleRange& range,
+                 std::vector<uint32_t>& seeds, EnsembleProfile& p) {
   const auto& l = text.lines;
   if (l.size() < 2 || !l[1].starts_with("# ")) return rd.Fail(2, "parameters", "missing");
   about = l[1].substr(2);
-  if (l.size() < 3 || !l[2].starts_with("# seeds ")) return rd.Fail(3, "seeds", "missing");
-  if (!ReadSeeds(rd, l[2].substr(8), seeds)) return false;
-  if (l.size() < 4 || !l[3].starts_with("# farthest ") || !Real(l[3].substr(11), p.farthest) || p.farthest < 0)
-    return rd.Fail(4, "farthest", "missing or not a radius");
-  if (l.size() < 5 || l[4] != kProfileColumns) return rd.Fail(5, "columns", "not " + std::string(kProfileColumns));
-  if (text.truncated && l.size() == 5) return rd.Fail(5, "columns", "cut short (no line end)");
+  if (!ReadEnsemble(rd, 3, l.size() < 3 ? std::string_view() : l[2], range)) return false;
+  if (l.size() < 4 || !l[3].starts_with("# seeds ")) return rd.Fail(4, "seeds", "missing");
+  if (!ReadSeeds(rd, l[3].substr(8), range, seeds)) return false;
+  if (l.size() < 5 || !l[4].starts_with("# farthest ") || !Real(l[4].substr(11), p.farthest) || p.farthest < 0)
+    return rd.Fail(5, "farthest", "missing or not a radius");
+  if (l.size() < 6 || l[5] != kProfileColumns) return rd.Fail(6, "columns", "not " + std::string(kProfileColumns));
+  if (text.truncated && l.size() == 6) return rd.Fail(6, "columns", "cut short (no line end)");
   p.runs = seeds.size();
-  for (size_t i = 5; i < l.size(); ++i) {
-    const size_t line = i + 1, at = i - 5;
+  for (size_t i = 6; i < l.size(); ++i) {
+    const size_t line = i + 1, at = i - 6;
     if (text.truncated && i + 1 == l.size()) return rd.Fail(line, "row", "cut short (no line end)");
     if (at >= kMostRadii) return rd.Fail(line, "r", "more radii than any screen holds");
     const std::vector<std::string_view> f = Fields(l[i]);
@@ -178,6 +229,10 @@ bool ReadProfile(Reader& rd, const Lines& text, std::string& about, std::vector<
     p.sumSquares.push_back(squares);
   }
   if (p.runs > 0 && p.sum.empty()) return rd.Fail(l.size() + 1, "row", "no radii");
+  // Every run's rows reach its farthest pixel, so the nearest of them lies
+  // within the last radius.
+  if (!p.sum.empty() && p.farthest > GridRadius(p.sum.size() - 1))
+    return rd.Fail(5, "farthest", "beyond the last radius, " + std::to_string(GridRadius(p.sum.size() - 1)));
   return true;
 }
 
@@ -193,6 +248,7 @@ std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out) {
     Reader rd{file.name, {}};
     const Lines text = Split(file.text);
     std::string about;
+    EnsembleRange range;
     const std::string_view first = text.lines.empty() ? std::string_view() : text.lines[0];
     const bool table = first == kTableMark;
     if (!table && first != kProfileMark)
@@ -200,13 +256,18 @@ std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out) {
     std::vector<TableRow> rows;
     std::vector<uint32_t> seeds;
     EnsembleProfile profile;
-    if (table ? !ReadTable(rd, text, about, rows) : !ReadProfile(rd, text, about, seeds, profile)) return rd.error;
+    if (table ? !ReadTable(rd, text, about, range, rows) : !ReadProfile(rd, text, about, range, seeds, profile))
+      return rd.error;
     if (aboutFrom.empty()) {
       out.about = about;
+      out.range = range;
       aboutFrom = file.name;
     } else if (about != out.about) {
       return Shown(file.name) + ":2: parameters: " + Quoted(about) + " differ from " + Shown(aboutFrom) + "'s " +
              Quoted(out.about);
+    } else if (!(range == out.range)) {
+      return Shown(file.name) + ":3: ensemble: " + Quoted(EnsembleLine(range).substr(2)) + " is not " +
+             Shown(aboutFrom) + "'s " + Quoted(EnsembleLine(out.range).substr(2));
     }
     if (table) {
       anyTable = true;
@@ -219,14 +280,14 @@ std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out) {
       }
     } else {
       if (profileSeeds.size() + seeds.size() > kMostSeeds)
-        return Shown(file.name) + ":3: seeds: more than an ensemble holds (" + std::to_string(kMostSeeds) + ")";
+        return Shown(file.name) + ":4: seeds: more than an ensemble holds (" + std::to_string(kMostSeeds) + ")";
       for (uint32_t s : seeds) {
-        const auto [it, fresh] = profileSeeds.emplace(s, Seen{file.name, 3});
+        const auto [it, fresh] = profileSeeds.emplace(s, Seen{file.name, 4});
         if (!fresh)
-          return Shown(file.name) + ":3: seeds: " + std::to_string(s) + " given twice, also in " +
+          return Shown(file.name) + ":4: seeds: " + std::to_string(s) + " given twice, also in " +
                  Shown(it->second.file);
       }
-      if (!out.profile.Add(profile)) return Shown(file.name) + ":6: sum: too large to add";
+      if (!out.profile.Add(profile)) return Shown(file.name) + ":7: sum: too large to add";
       out.profiled = true;
     }
   }
@@ -235,24 +296,43 @@ std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out) {
     // The profiles must be those of the very runs in the tables.
     for (const auto& [seed, seen] : profileSeeds)
       if (!tableSeeds.count(seed))
-        return Shown(seen.file) + ":3: seeds: " + std::to_string(seed) + " is in no table given";
+        return Shown(seen.file) + ":4: seeds: " + std::to_string(seed) + " is in no table given";
     for (const auto& [seed, seen] : tableSeeds)
       if (!profileSeeds.count(seed))
         return Shown(seen.file) + ":" + std::to_string(seen.line) + ": seed: " + std::to_string(seed) +
                " is in no profile given";
+    // Past its farthest pixel a run's profile holds every pixel of its
+    // picture: the seed's, when it shows, and those the table counts.
+    uint64_t least = 0;
+    for (const RunRecord& r : records) least += r.inPicture;
+    const uint64_t whole = out.profile.sum.empty() ? 0 : out.profile.sum.back();
+    if (whole < least || whole - least > records.size())
+      return "the profiles' whole count, " + std::to_string(whole) + ", is not the tables' pixels in the picture, " +
+             std::to_string(least) + " (one more a run at most)";
   }
-  std::sort(records.begin(), records.end(), [](const RunRecord& a, const RunRecord& b) { return a.seed < b.seed; });
+  const EnsembleRange range = out.range;
+  std::sort(records.begin(), records.end(),
+            [&](const RunRecord& a, const RunRecord& b) { return range.Place(a.seed) < range.Place(b.seed); });
   out.records = std::move(records);
   for (const RunRecord& r : out.records) out.seeds.push_back(r.seed);
   return {};
 }
 
-std::string MissingSeeds(const std::vector<uint32_t>& sorted) {
+std::string MissingSeeds(const EnsembleRange& range, const std::vector<uint32_t>& seeds) {
+  std::vector<bool> held(range.runs, false);
+  for (uint32_t s : seeds)
+    if (range.Place(s) < range.runs) held[range.Place(s)] = true;
   std::string out;
-  for (size_t i = 0; i + 1 < sorted.size(); ++i) {
-    if (sorted[i + 1] - sorted[i] < 2) continue;
-    const uint32_t from = sorted[i] + 1, to = sorted[i + 1] - 1;
-    out += (out.empty() ? "" : ",") + std::to_string(from) + (to > from ? "-" + std::to_string(to) : "");
+  for (uint32_t i = 0; i < range.runs;) {
+    if (held[i]) {
+      ++i;
+      continue;
+    }
+    // A gap, cut where the seeds wrap round, so that each range ascends.
+    uint32_t j = i;
+    while (j + 1 < range.runs && !held[j + 1] && range.Seed(j + 1) != 0) ++j;
+    out += (out.empty() ? "" : ",") + std::to_string(range.Seed(i)) + (j > i ? "-" + std::to_string(range.Seed(j)) : "");
+    i = j + 1;
   }
   return out;
 }

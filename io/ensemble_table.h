@@ -18,7 +18,8 @@ struct MergeInput {
 
 struct Merged {
   std::string about;                // the parameters every file shares
-  std::vector<RunRecord> records;   // in seed order
+  EnsembleRange range;              // the ensemble every file belongs to
+  std::vector<RunRecord> records;   // in the ensemble's order of seeds
   bool profiled = false;            // profiles came with the tables
   EnsembleProfile profile;
   std::vector<uint32_t> seeds;      // the records' seeds, in order
@@ -28,8 +29,8 @@ struct Merged {
 // else "FILE:LINE: FIELD: reason".
 std::string MergeEnsembles(const std::vector<MergeInput>& files, Merged& out);
 
-// The seeds missing between the least and the greatest, as ranges ("5,9-12");
-// empty when none is.
-std::string MissingSeeds(const std::vector<uint32_t>& sortedSeeds);
+// The ensemble's seeds that seeds (in its order) lack, as ranges in its
+// order ("5,9-12", or "4294967295,0-3" across the wrap); empty when none is.
+std::string MissingSeeds(const EnsembleRange& range, const std::vector<uint32_t>& seeds);
 
 }  // namespace io

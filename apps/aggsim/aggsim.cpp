@@ -370,7 +370,13 @@ int main(int argc, char** argv) {
     const io::Status writable = io::CheckOutput(*path);
     if (!writable.ok()) Fail(writable.reason());
   }
-  if (!opt.merge.empty()) return aggsim::RunMerge(opt);
+  if (!opt.merge.empty()) {
+    // A merge has nothing to stop gently: a stop ends it at once, taking
+    // away the temporary of an output half written.
+    io::StopAtOnceFromNow();
+    io::CatchStopRequests();
+    return aggsim::RunMerge(opt);
+  }
   if (opt.runs > 0) {
     io::CatchStopRequests();
     return aggsim::RunEnsemble(opt);
@@ -381,6 +387,11 @@ int main(int argc, char** argv) {
   }
   const std::string memory = MemoryFor(opt.screenW, opt.screenH);
   if (!memory.empty()) Fail(memory);
+  if (opt.check) return 0;
+  // A run of an ensemble that is asked to stop is not counted, so it ends
+  // at once from the start, before it could write outputs of a run cut
+  // short.
+  if (opt.record) io::StopAtOnceFromNow();
   io::CatchStopRequests();
   graph::headless::SetScreen(opt.screenW, opt.screenH);
   crt::scripted::Reset();

@@ -79,6 +79,14 @@ std::string TakeRuns(AggsimOptions& o, std::string_view v) {
   if (!ParseNumber(v, o.runs) || o.runs == 0 || o.runs > 1000000) return Bad("--runs", v);
   return {};
 }
+std::string TakePartOf(AggsimOptions& o, std::string_view v) {
+  const size_t colon = v.find(':');
+  if (colon == std::string_view::npos || !ParseNumber(v.substr(0, colon), o.partFirst) ||
+      !ParseNumber(v.substr(colon + 1), o.partRuns) || o.partRuns == 0 || o.partRuns > 1000000)
+    return Bad("--part-of", v);
+  o.partOf = true;
+  return {};
+}
 std::string TakeJobs(AggsimOptions& o, std::string_view v) {
   if (!ParseNumber(v, o.jobs) || o.jobs == 0 || o.jobs > 1024) return Bad("--jobs", v);
   return {};
@@ -161,6 +169,16 @@ constexpr OptionSpec kTable[] = {
     {"--out-dir", "DIR",
      "with --runs: every run writes its --png, --trace, --gif and --profile in DIR, the seed in each name",
      ToRuns::Never, [](AggsimOptions& o, std::string_view v) { return FileName(o.outDir, "--out-dir", v); }},
+    {"--part-of", "SEED:N",
+     "with --runs and --seed: these runs are part of the ensemble of N runs from SEED, which the table and profile "
+     "record (a cluster's task)",
+     ToRuns::Never, TakePartOf},
+    {"--check", "", "check the options and that the outputs can be written, then end without running",
+     ToRuns::Never,
+     [](AggsimOptions& o, std::string_view) {
+       o.check = true;
+       return std::string();
+     }},
     {"--merge", "FILE...",
      "combine the tables (--csv) and profiles of separate ensembles: their lines as --runs prints them, and with "
      "--csv and --profile the merged table and profile",
@@ -278,6 +296,14 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   }
   if (opt.runs == 0 && (opt.jobs || !opt.csv.empty())) r.error = "--jobs and --csv go with --runs";
   if (opt.runs == 0 && !opt.outDir.empty()) r.error = "--out-dir goes with --runs";
+  if (opt.partOf && (opt.runs == 0 || !opt.seeded)) r.error = "--part-of goes with --runs and --seed";
+  // The part's seeds, consecutive and wrapping round as the ensemble's do,
+  // lie inside it.
+  if (opt.partOf && opt.runs > 0 && opt.seeded &&
+      (opt.runs > opt.partRuns || opt.seed - opt.partFirst > opt.partRuns - opt.runs))
+    r.error = "--runs " + std::to_string(opt.runs) + " from --seed " + std::to_string(opt.seed) +
+              " is not within the ensemble of --part-of " + std::to_string(opt.partFirst) + ":" +
+              std::to_string(opt.partRuns);
   if (!opt.outDir.empty() && opt.png.empty() && opt.trace.empty() && opt.gif.empty() && opt.profile.empty())
     r.error = "--out-dir needs --png, --trace, --gif or --profile to write there";
   // Each run's line already carries its figures; the closing line, the

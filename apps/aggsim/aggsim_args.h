@@ -42,6 +42,11 @@ struct AggsimOptions {
   uint32_t jobs = 0;     // 0: one per processor
   bool record = false;   // a run of an ensemble (kEnsembleRunVariable): its record line, no progress
   std::string outDir;    // with --runs: each run's outputs here, by seed
+  // With --runs: these runs are a part (a cluster's task) of the ensemble
+  // of partRuns runs from partFirst, which the table and profile record.
+  bool partOf = false;
+  uint32_t partFirst = 0, partRuns = 0;
+  bool check = false;    // check the options and outputs, run nothing
   std::vector<std::string> merge;  // tables and profiles to merge
   // The standard model's own.
   ModelKind model = ModelKind::Programs;

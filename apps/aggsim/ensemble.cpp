@@ -50,22 +50,42 @@ const char* SignalName(int sig) {
   return sig == 2 ? "Ctrl-C (SIGINT)" : sig == 15 ? "SIGTERM" : sig == 1 ? "SIGHUP" : "a signal";
 }
 
-// The table and the profile of the runs given.
+// The table and the profile of the runs given, both opened before either
+// is written and replaced only when both are: they always describe the same
+// runs.  A stop request from here ends the process at once, taking away
+// the temporaries.
 int WriteFiles(const AggsimOptions& opt, const std::vector<io::RunRecord>& records, const io::EnsembleProfile* profile,
-               const std::string& about) {
-  if (!opt.csv.empty()) {
-    std::string table = io::CsvHeader(about);
-    for (const io::RunRecord& r : records) table += io::CsvRow(r);
-    const io::Status written = io::WriteOutput(opt.csv, table);
-    if (!written.ok()) return Failed(written.reason());
+               const std::string& about, const io::EnsembleRange& range) {
+  io::StopAtOnceFromNow();
+  const bool withProfile = !opt.profile.empty() && profile;
+  io::OutputFile table, mean;
+  io::Status err;
+  if (!opt.csv.empty()) err = table.Open(opt.csv);
+  if (err.ok() && withProfile) err = mean.Open(opt.profile);
+  if (err.ok() && !opt.csv.empty()) {
+    std::string text = io::CsvHeader(about, range);
+    for (const io::RunRecord& r : records) text += io::CsvRow(r);
+    err = table.Write(text);
   }
-  if (!opt.profile.empty() && profile) {
+  if (err.ok() && withProfile) {
     std::vector<uint32_t> seeds;
     for (const io::RunRecord& r : records) seeds.push_back(r.seed);
-    const io::Status written = io::WriteOutput(opt.profile, io::EnsembleProfileText(*profile, about, seeds));
-    if (!written.ok()) return Failed(written.reason());
+    err = mean.Write(io::EnsembleProfileText(*profile, about, range, seeds));
+  }
+  if (err.ok() && !opt.csv.empty()) err = table.Commit();
+  if (err.ok() && withProfile) err = mean.Commit();
+  if (!err.ok()) {
+    table.Abandon();
+    mean.Abandon();
+    return Failed(err.reason());
   }
   return 0;
+}
+
+// The ensemble these runs belong to: their own, or the whole one of which
+// they are a part.
+io::EnsembleRange RangeOf(const AggsimOptions& opt, uint32_t first) {
+  return opt.partOf ? io::EnsembleRange{opt.partFirst, opt.partRuns} : io::EnsembleRange{first, opt.runs};
 }
 
 }  // namespace
@@ -86,6 +106,8 @@ int RunEnsemble(const AggsimOptions& opt) {
       if (!writable.ok()) return Failed(writable.reason());
     }
   }
+  if (opt.check) return 0;
+  const io::EnsembleRange range = RangeOf(opt, first);
   const uint32_t jobs = opt.jobs ? opt.jobs : std::max(1u, std::thread::hardware_concurrency());
   sys::os::AtProcessEnd(io::StopWatched);
   struct Slot {
@@ -105,7 +127,9 @@ int RunEnsemble(const AggsimOptions& opt) {
     }
     while (!stopping && next < opt.runs && running.size() < jobs) {
       auto slot = std::make_unique<Slot>(Slot{next + 1, first + next, {}});  // consecutive seeds, wrapping round
-      if (!io::StartWatched(self, RunArguments(opt, slot->seed, next + 1 == opt.runs), slot->run, failure,
+      // The outputs that one run writes are the ensemble's last seed's, as
+      // in a part of it that holds that seed and in no other part.
+      if (!io::StartWatched(self, RunArguments(opt, slot->seed, slot->seed == range.Last()), slot->run, failure,
                             {std::string(kEnsembleRunVariable) + "=1"}))
         break;
       running.push_back(std::move(slot));
@@ -146,6 +170,10 @@ int RunEnsemble(const AggsimOptions& opt) {
   // Those not shown yet (ended after a run still going at a stop) follow
   // in order; the closing line, the table and the profile hold every run
   // that ended whole.
+  // What was asked before the writing starts is what the closing note
+  // reports; a request from now on ends the process at once.
+  const int stop = io::StopRequested();
+  io::StopAtOnceFromNow();
   std::vector<io::RunRecord> records;
   io::EnsembleProfile profile;
   for (const auto& [number, run] : finished) {
@@ -155,8 +183,8 @@ int RunEnsemble(const AggsimOptions& opt) {
   }
   if (!records.empty()) std::fprintf(lines, "%s\n", io::DescribeEnsemble(records, &profile).c_str());
   if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
-  if (const int code = WriteFiles(opt, records, &profile, About(opt))) return code;
-  if (const int stop = io::StopRequested()) {
+  if (const int code = WriteFiles(opt, records, &profile, About(opt), range)) return code;
+  if (stop) {
     std::fprintf(stderr, "aggsim: interrupted by %s after %zu of %u runs; the lines and files hold those %zu\n",
                  SignalName(stop), records.size(), opt.runs, records.size());
     return 128 + stop;
@@ -164,18 +192,58 @@ int RunEnsemble(const AggsimOptions& opt) {
   return 0;
 }
 
+namespace {
+
+// More than any table of an ensemble holds (a million runs of a couple of
+// hundred bytes): a file this large is not one, and is not read whole.
+constexpr std::streamsize kMostMergeBytes = std::streamsize(1) << 28;
+
+// A file to merge, read strictly: its first line must be a table's or a
+// profile's mark before more is read, so that a device or a huge file of
+// anything else is refused at once.
+std::string ReadMergeInput(const std::string& name, std::string& text) {
+  // Names are UTF-8 inside; as a path they reach Windows' wide calls.
+  const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return "cannot read " + name + ": it is a folder";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read " + name + ": " + std::strerror(errno);
+  const size_t mark = std::max(std::strlen(io::kTableMark), std::strlen(io::kProfileMark)) + 1;
+  text.resize(mark);
+  in.read(text.data(), static_cast<std::streamsize>(mark));
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (in.bad()) return "cannot read " + name + ": " + std::strerror(errno);
+  // Either mark, so far as the bytes read reach (the reader judges the rest).
+  const auto fits = [&](const char* m) {
+    const size_t n = std::min(text.size(), std::strlen(m));
+    return text.compare(0, n, m, n) == 0;
+  };
+  if (!fits(io::kTableMark) && !fits(io::kProfileMark))
+    return name + ":1: kind: neither an aggsim ensemble table nor its profile";
+  char buf[1 << 16];
+  while (in) {
+    in.read(buf, sizeof buf);
+    text.append(buf, static_cast<size_t>(in.gcount()));
+    if (static_cast<std::streamsize>(text.size()) > kMostMergeBytes)
+      return name + ": larger than any ensemble's table or profile (" + std::to_string(kMostMergeBytes >> 20) + " MiB)";
+  }
+  if (in.bad()) return "cannot read " + name + ": " + std::strerror(errno);
+  return {};
+}
+
+}  // namespace
+
 int RunMerge(const AggsimOptions& opt) {
   std::vector<io::MergeInput> inputs;
-  for (const std::string& name : opt.merge) {
-    // Names are UTF-8 inside; as a path they reach Windows' wide calls.
-    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return Failed("cannot read " + name + ": it is a folder");
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
-    if (!in || in.bad()) return Failed("cannot read " + name + ": " + std::strerror(errno));
-    inputs.push_back({name, text.str()});
+  for (size_t i = 0; i < opt.merge.size(); ++i) {
+    const std::string& name = opt.merge[i];
+    // One file given twice is a slip of the command line, not runs met twice.
+    for (size_t j = 0; j < i; ++j)
+      if (io::SameOutput(opt.merge[j], name)) return Failed(opt.merge[j] + " and " + name + " are the same file, given twice");
+    std::string text;
+    const std::string unread = ReadMergeInput(name, text);
+    if (!unread.empty()) return Failed(unread);
+    inputs.push_back({name, std::move(text)});
   }
   io::Merged merged;
   const std::string refused = io::MergeEnsembles(inputs, merged);
@@ -188,12 +256,15 @@ int RunMerge(const AggsimOptions& opt) {
   if (!merged.records.empty())
     std::fprintf(lines, "%s\n", io::DescribeEnsemble(merged.records, merged.profiled ? &merged.profile : nullptr).c_str());
   if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
-  const int code = WriteFiles(opt, merged.records, merged.profiled ? &merged.profile : nullptr, merged.about);
-  const std::string missing = io::MissingSeeds(merged.seeds);
-  if (code == 0 && !missing.empty())
-    std::fprintf(stderr, "aggsim: seeds missing from %u..%u: %s\n", merged.seeds.front(), merged.seeds.back(),
-                 missing.c_str());
-  return code;
+  const int code =
+      WriteFiles(opt, merged.records, merged.profiled ? &merged.profile : nullptr, merged.about, merged.range);
+  if (code != 0) return code;
+  const std::string missing = io::MissingSeeds(merged.range, merged.seeds);
+  if (missing.empty()) return 0;
+  // The outputs hold what there is; the exit code says it is not the whole.
+  std::fprintf(stderr, "aggsim: the merge holds %zu of the ensemble's %u runs (seeds %s); missing seeds: %s\n",
+               merged.records.size(), merged.range.runs, io::DescribeRange(merged.range).c_str(), missing.c_str());
+  return kIncompleteMerge;
 }
 
 }  // namespace aggsim

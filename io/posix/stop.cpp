@@ -42,6 +42,12 @@ void CatchStopRequests() {
     if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     ::sigaction(sig, &sa, nullptr);
   }
+  // Blocked by whoever started us, a stop would never be heard; one that
+  // came while they were blocked is heard now.
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, sig);
+  ::sigprocmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 int StopRequested() { return requested.load(std::memory_order_relaxed); }

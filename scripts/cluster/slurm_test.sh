@@ -3,8 +3,12 @@
 # (its own munged, slurmctld and slurmd, from Debian's packages, on ports
 # of its own) in a temporary folder.  An ensemble run as a job array must
 # give the table, profile and lines of the same ensemble run locally, byte
-# for byte; a task cancelled mid-run is then resubmitted by --resume, with
-# the same result.  Needs root (the daemons run as root); skips otherwise.
+# for byte, whatever its seeds (a leading zero, a range that wraps past
+# 2^32 - 1) and names (a % in DIR); the first and last tasks cancelled
+# mid-run are named by the merge and fail --wait, and --resume then gives
+# the same result; everything that can be refused is refused before
+# anything is submitted or removed.  Needs root (the daemons run as root);
+# skips otherwise.
 # Usage: slurm_test.sh [AGGSIM]   (default: build/apps/aggsim/aggsim)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -110,57 +114,109 @@ echo "slurm_test: a private cluster on $host is up"
 
 # No job of ours left in the queue.
 drained() { [ -z "$(squeue -h 2>/dev/null)" ]; }
-local_ensemble() { # SEED RUNS DIR: the same ensemble on this machine
+local_ensemble() { # SEED RUNS DIR [AGGSIM_OPTIONS]: the same ensemble on this machine
   mkdir -p "$3"
   "$aggsim" --rule radial --seed "$1" --particles 300 --runs "$2" --jobs 2 --csv "$3/ensemble.csv" \
-    --profile "$3/profile.csv" >"$3/summary.txt"
+    --profile "$3/profile.csv" "${@:4}" >"$3/summary.txt"
 }
 same() { # DIR DIR
   for f in ensemble.csv profile.csv summary.txt; do
     cmp -s "$1/$f" "$2/$f" || { diff "$1/$f" "$2/$f" | head -20; fail "$1/$f differs from the local ensemble's"; }
   done
 }
+submit() { bash "$submit" "$@"; }
 
-# 1. Ten runs in four tasks of at most three.
-bash "$submit" --runs 10 --per-task 3 --out "$tmp/array" --wait --partition test --time 10 --aggsim "$aggsim" -- \
-  --rule radial --seed 100 --particles 300 >"$tmp/submit.out" || fail "submit.sh --wait: $(cat "$tmp/submit.out")"
+# 0. Refused before anything is submitted, and nothing is kept that would
+# lock the DIR against corrected settings.
+for bad in "--rule radail" "--seed 4294967296" "--seed 1x" "--particles 0"; do
+  # shellcheck disable=SC2086
+  if submit --runs 4 --per-task 2 --out "$tmp/array" --aggsim "$aggsim" -- $bad >"$tmp/bad.out" 2>&1; then
+    fail "submit.sh took $bad: $(cat "$tmp/bad.out")"
+  fi
+  [ ! -e "$tmp/array/ensemble.conf" ] && [ ! -e "$tmp/array/jobs" ] || fail "submit.sh kept settings for $bad"
+done
+[ -z "$(squeue -h)" ] || fail "a refused submission reached the queue: $(squeue)"
+
+# 1. Ten runs in four tasks of at most three, from a seed written with a
+# leading zero (decimal, as aggsim reads it), with a trace that the
+# ensemble's last seed alone writes.
+submit --runs 10 --per-task 3 --out "$tmp/array" --wait --partition test --time 10 --aggsim "$aggsim" -- \
+  --rule radial --seed 0100 --particles 300 --trace "$tmp/array-trace.csv" >"$tmp/submit.out" ||
+  fail "submit.sh --wait: $(cat "$tmp/submit.out")"
 [ "$(find "$tmp/array/parts" -name 'task-*-profile.csv' | wc -l)" -eq 4 ] || fail "not four tasks: $(ls "$tmp/array/parts")"
-local_ensemble 100 10 "$tmp/local"
+local_ensemble 100 10 "$tmp/local" --trace "$tmp/local-trace.csv"
 same "$tmp/array" "$tmp/local"
-echo "slurm_test: a 4-task array gave the local ensemble's table, profile and lines"
+cmp -s "$tmp/array-trace.csv" "$tmp/local-trace.csv" || fail "the array's trace is not the last seed's"
+echo "slurm_test: a 4-task array from seed 0100 gave the local ensemble of seed 100, its trace included"
 
-# 2. A task cancelled mid-run: its second run waits on a FIFO (its picture)
-# until scancel, the other tasks end (the node offers four CPUs whatever
-# the machine has, so they run beside it).
+# A finished task whose profile was cut short is run again; a --resume that
+# sbatch refuses removes nothing.
+truncate -s -3 "$tmp/array/parts/task-1-profile.csv"
+if submit --runs 10 --per-task 3 --out "$tmp/array" --resume --partition nosuch --aggsim "$aggsim" -- \
+  --rule radial --seed 100 --particles 300 --trace "$tmp/array-trace.csv" >"$tmp/nosuch.out" 2>&1; then
+  fail "--resume went ahead with --partition nosuch: $(cat "$tmp/nosuch.out")"
+fi
+same "$tmp/array" "$tmp/local"
+submit --runs 10 --per-task 3 --out "$tmp/array" --resume --wait --partition test --aggsim "$aggsim" -- \
+  --rule radial --seed 100 --particles 300 --trace "$tmp/array-trace.csv" >"$tmp/short.out" ||
+  fail "submit.sh --resume of a short profile: $(cat "$tmp/short.out")"
+grep -q "1 of 4 tasks" "$tmp/short.out" || fail "--resume did not rerun the task of the short profile: $(cat "$tmp/short.out")"
+same "$tmp/array" "$tmp/local"
+echo "slurm_test: a short profile was run again by --resume; a refused --resume kept the results"
+
+# 2. The first and the last task cancelled mid-run: the first's first run
+# and the last's second wait on FIFOs (their pictures) until scancel, the
+# other tasks end (the node offers four CPUs whatever the machine has, so
+# they run beside them).  --wait waits for the merge meanwhile.
 mkdir -p "$tmp/pics"
-mkfifo "$tmp/pics/dla-203.png"
-bash "$submit" --runs 8 --per-task 2 --out "$tmp/cancel" --aggsim "$aggsim" -- \
-  --rule radial --seed 200 --particles 300 --out-dir "$tmp/pics" --png dla.png >"$tmp/submit2.out" ||
-  fail "submit.sh: $(cat "$tmp/submit2.out")"
+mkfifo "$tmp/pics/dla-200.png" "$tmp/pics/dla-207.png"
+cancel_args=(--runs 8 --per-task 2 --out "$tmp/cancel" --aggsim "$aggsim" -- \
+  --rule radial --seed 200 --particles 300 --out-dir "$tmp/pics" --png dla.png)
+submit --wait "${cancel_args[@]}" >"$tmp/submit2.out" 2>"$tmp/submit2.err" &
+waiting=$!
+submitted() { grep -q '^submitted the array' "$tmp/submit2.out"; }
+await "the array" submitted
 array=$(sed -n 's/^submitted the array \([0-9]*\):.*/\1/p' "$tmp/submit2.out")
-[ -n "$array" ] || fail "no array id in: $(cat "$tmp/submit2.out")"
-others_done() { [ -f "$tmp/cancel/parts/task-0.csv" ] && [ -f "$tmp/cancel/parts/task-2.csv" ] && [ -f "$tmp/cancel/parts/task-3.csv" ]; }
-await "tasks 0, 2 and 3" others_done
-squeue -h -t R -j "${array}_1" | grep -q . || fail "task 1 is not running: $(squeue)"
-# Resuming while the array runs would submit its tasks twice.
-if bash "$submit" --runs 8 --per-task 2 --out "$tmp/cancel" --resume --aggsim "$aggsim" -- \
-  --rule radial --seed 200 --particles 300 --out-dir "$tmp/pics" --png dla.png >"$tmp/early.out" 2>&1; then
+others_done() { [ -f "$tmp/cancel/parts/task-1.csv" ] && [ -f "$tmp/cancel/parts/task-2.csv" ] && [ -f "$tmp/pics/dla-206.png" ]; }
+await "tasks 1 and 2" others_done
+squeue -h -t R -j "${array}_0" | grep -q . || fail "task 0 is not running: $(squeue)"
+# Resuming while the array runs would submit its tasks twice; so would a
+# squeue that cannot answer, taken for an empty queue.
+if submit --resume "${cancel_args[@]}" >"$tmp/early.out" 2>&1; then
   fail "--resume went ahead while the array ran: $(cat "$tmp/early.out")"
 fi
 grep -q "is still queued or running" "$tmp/early.out" || fail "--resume while the array ran: $(cat "$tmp/early.out")"
-scancel "${array}_1"
-await "the cancel and the merge" drained
-# The cancelled task kept the run that had ended (seed 202), and the merge
-# named the seed it lacks.
-[ "$(tail -n +4 "$tmp/cancel/parts/task-1.csv" | cut -d, -f1)" = 202 ] ||
-  fail "the cancelled task's table: $(cat "$tmp/cancel/parts/task-1.csv" 2>&1)"
-grep -q "seeds missing from 200..207: 203" "$tmp/cancel/logs/merge.err" || fail "merge.err: $(cat "$tmp/cancel/logs/merge.err")"
-rm "$tmp/pics/dla-203.png"
-bash "$submit" --runs 8 --per-task 2 --out "$tmp/cancel" --resume --wait --aggsim "$aggsim" -- \
-  --rule radial --seed 200 --particles 300 --out-dir "$tmp/pics" --png dla.png >"$tmp/submit3.out" ||
-  fail "submit.sh --resume: $(cat "$tmp/submit3.out")"
-grep -q "1 of 4 tasks" "$tmp/submit3.out" || fail "--resume did not submit the one task: $(cat "$tmp/submit3.out")"
+mkdir -p "$tmp/broken"
+printf '#!/bin/sh\necho "squeue: error: Unable to contact slurm controller" >&2\nexit 1\n' >"$tmp/broken/squeue"
+chmod +x "$tmp/broken/squeue"
+if PATH="$tmp/broken:$PATH" submit --resume "${cancel_args[@]}" >"$tmp/blind.out" 2>&1; then
+  fail "--resume went ahead with a failing squeue: $(cat "$tmp/blind.out")"
+fi
+grep -q "squeue failed" "$tmp/blind.out" || fail "--resume with a failing squeue: $(cat "$tmp/blind.out")"
+scancel "${array}_0" "${array}_3"
+if wait "$waiting"; then fail "--wait succeeded with seeds missing: $(cat "$tmp/submit2.out" "$tmp/submit2.err")"; fi
+missing="aggsim: the merge holds 5 of the ensemble's 8 runs (seeds 200..207); missing seeds: 200-201,207"
+grep -qx "$missing" "$tmp/cancel/logs/merge.err" || fail "merge.err: $(cat "$tmp/cancel/logs/merge.err")"
+grep -qx "$missing" "$tmp/submit2.err" || fail "--wait did not give the missing seeds: $(cat "$tmp/submit2.err")"
+await "the queue to drain" drained
+# The last task kept the run that had ended (seed 206).
+[ "$(tail -n +5 "$tmp/cancel/parts/task-3.csv" | cut -d, -f1)" = 206 ] ||
+  fail "the cancelled task's table: $(cat "$tmp/cancel/parts/task-3.csv" 2>&1)"
+rm "$tmp/pics/dla-200.png" "$tmp/pics/dla-207.png"
+submit --resume --wait "${cancel_args[@]}" >"$tmp/submit3.out" || fail "submit.sh --resume: $(cat "$tmp/submit3.out")"
+grep -q "2 of 4 tasks" "$tmp/submit3.out" || fail "--resume did not submit the two tasks: $(cat "$tmp/submit3.out")"
 local_ensemble 200 8 "$tmp/local2"
 same "$tmp/cancel" "$tmp/local2"
-echo "slurm_test: a cancelled task, resumed, gave the local ensemble's table, profile and lines"
+echo "slurm_test: the first and last tasks cancelled were named and failed --wait; resumed, the local ensemble"
+
+# 3. Seeds that wrap round past 2^32 - 1, as a local ensemble's do, in a
+# DIR whose name holds a %, with each run's trace in DIR/parts.
+wrap="$tmp/wrap%j"
+mkdir -p "$wrap/parts"
+submit --runs 4 --per-task 2 --out "$wrap" --wait --aggsim "$aggsim" -- --rule radial --seed 4294967294 \
+  --particles 300 --out-dir "$wrap/parts" --trace tr.csv >"$tmp/submit4.out" || fail "submit.sh: $(cat "$tmp/submit4.out")"
+local_ensemble 4294967294 4 "$tmp/local3"
+same "$wrap" "$tmp/local3"
+[ -f "$wrap/parts/tr-1.csv" ] && [ -f "$wrap/logs/task-1.out" ] || fail "no trace or log of seed 1: $(ls "$wrap/parts" "$wrap/logs")"
+echo "slurm_test: seeds past 4294967295 wrapped round as locally, in a DIR named with a % and traces in its parts"
 echo "slurm_test: passed"

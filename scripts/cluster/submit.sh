@@ -10,12 +10,15 @@ usage: submit.sh --runs N --per-task K --out DIR [--wait] [--resume]
                  -- AGGSIM_OPTIONS
 
 Submits one sbatch job array of ceil(N/K) tasks. Task i runs the seeds
-S+i*K to S+i*K+K-1 (S is the --seed among AGGSIM_OPTIONS, or the clock's) as
-"aggsim --runs K --jobs 1", writing DIR/parts/task-I.csv and its profile
-DIR/parts/task-I-profile.csv. A merge job, started when every task has ended
-(however it ended), writes DIR/ensemble.csv, DIR/profile.csv (the mean N(r))
-and DIR/summary.txt (a line a run and the closing line, as "aggsim --runs N"
-prints them); seeds missing from it are named in DIR/logs/merge.err.
+S+i*K to S+i*K+K-1 (S is the --seed among AGGSIM_OPTIONS, a decimal number,
+or the clock's; past 4294967295 the seeds wrap round to 0, as a local
+"aggsim --runs N" does) as "aggsim --runs K --jobs 1", writing
+DIR/parts/task-I.csv and its profile DIR/parts/task-I-profile.csv. A merge
+job, started when every task has ended (however it ended), writes
+DIR/ensemble.csv, DIR/profile.csv (the mean N(r)) and DIR/summary.txt (a line
+a run and the closing line, as "aggsim --runs N" prints them). When seeds are
+missing, DIR/logs/merge.err says how many of the N runs the merge holds and
+names every seed it lacks, and --wait exits 1 with that line.
 DIR must be on a file system that the cluster's nodes share.
 
 Options:
@@ -38,10 +41,13 @@ AGGSIM_OPTIONS are aggsim's own (--rule, --seed, --particles, --seconds,
 --radius, --screen, --start-radius, --out-dir with --png and the like);
 --runs, --jobs, --csv, --profile and --merge are the script's to give.
 
-Errors (exit code 2 for usage, 1 otherwise): a missing or bad option, no
-sbatch in the PATH, no aggsim, a DIR that already holds an ensemble without
---resume, or one of other settings or with jobs still queued with it, and
-sbatch's own refusals, shown as it gave them.
+Everything is checked before anything is submitted or removed: the options,
+AGGSIM_OPTIONS (by aggsim itself, running nothing) and the array (by sbatch
+--test-only). Errors (exit code 2 for usage, 1 otherwise): a missing or bad
+option, no sbatch in the PATH, no aggsim, a DIR that already holds an
+ensemble without --resume, or one of other settings or with jobs still
+queued with it (or a squeue that cannot tell), sbatch's own refusals, shown
+as it gave them, and with --wait an ensemble with seeds missing.
 TEXT
 }
 
@@ -91,28 +97,27 @@ for ((i = 0; i < ${#given[@]}; i++)); do
     --runs | --jobs | --csv | --profile | --merge) bad "${given[i]} is given by the script, not among AGGSIM_OPTIONS" ;;
     --seed)
       seed=${given[i + 1]:-}
+      # Decimal, as aggsim reads it: a leading zero is no octal mark here.
       [[ "$seed" =~ ^[0-9]+$ ]] || bad "bad value for --seed: $seed"
+      digits=${seed#"${seed%%[1-9]*}"}
+      { [ ${#digits} -le 10 ] && [ "$((10#${digits:-0}))" -le 4294967295 ]; } || bad "bad value for --seed: $seed"
+      seed=$((10#${digits:-0}))
       i=$((i + 1)) ;;
     *) options+=("${given[i]}") ;;
   esac
 done
 command -v sbatch >/dev/null || fail "sbatch not found: this needs a Slurm cluster's client commands (Debian's slurm-client)"
-if [ -z "$aggsim" ]; then
-  aggsim=$(command -v aggsim) || fail "aggsim not found in the PATH; give --aggsim PATH"
-fi
-[ -x "$aggsim" ] || fail "$aggsim is not a program to run"
-aggsim=$(realpath "$aggsim")
 mkdir -p "$out" || fail "cannot make $out"
 out=$(realpath "$out")
 tasks=$(((runs + per - 1) / per))
 [ "$tasks" -le 1000 ] || bad "$tasks tasks: a Slurm job array holds 1000 unless the cluster allows more; raise --per-task"
 
 # The settings are kept beside the results, so that --resume runs the very
-# same seeds and options.
+# same seeds, options and aggsim.
 conf="$out/ensemble.conf"
 if [ -e "$conf" ]; then
   [ "$resume" = 1 ] || fail "$out already holds an ensemble: --resume goes on with it, or choose another --out"
-  kept_runs="" kept_per="" kept_seed="" kept_options=()
+  kept_runs="" kept_per="" kept_seed="" kept_options=() kept_aggsim=""
   # shellcheck source=/dev/null
   source "$conf"
   if [ "$kept_runs" != "$runs" ] || [ "$kept_per" != "$per" ] || [ "${kept_options[*]-}" != "${options[*]-}" ] ||
@@ -120,27 +125,36 @@ if [ -e "$conf" ]; then
     fail "$out holds an ensemble of other settings (see $conf)"
   fi
   seed=$kept_seed
+  [ -n "$aggsim" ] || aggsim=$kept_aggsim
 else
   [ "$resume" = 0 ] || fail "$out holds no ensemble to resume"
   [ -n "$seed" ] || seed=$(($(date +%s) % 4294967296))
-  {
-    printf 'kept_runs=%q\nkept_per=%q\nkept_seed=%q\n' "$runs" "$per" "$seed"
-    printf 'kept_options=('
-    for o in ${options[@]+"${options[@]}"}; do printf ' %q' "$o"; done
-    printf ' )\n'
-  } >"$conf"
 fi
+if [ -z "$aggsim" ]; then
+  aggsim=$(command -v aggsim) || fail "aggsim not found in the PATH; give --aggsim PATH"
+fi
+[ -x "$aggsim" ] || fail "$aggsim is not a program to run"
+aggsim=$(realpath "$aggsim")
 mkdir -p "$out/parts" "$out/logs"
-# Tasks still queued or running would be submitted twice.
+# aggsim judges its own options, as every task will give them, running
+# nothing.
+"$aggsim" ${options[@]+"${options[@]}"} --seed "$seed" --runs "$runs" --part-of "$seed:$runs" --jobs 1 \
+  --csv "$out/parts/task-0.csv" --profile "$out/parts/task-0-profile.csv" --check ||
+  fail "aggsim refused AGGSIM_OPTIONS (its message is above); nothing was submitted"
+# Tasks still queued or running would be submitted twice; a squeue that
+# cannot answer leaves that unknown.
 if [ -s "$out/jobs" ]; then
+  queued=$(squeue -h -t PD,CF,R,S,CG -o '%F %A') ||
+    fail "squeue failed: cannot tell whether the jobs of $out are still queued; nothing was submitted"
   while read -r id; do
-    if [ -n "$(squeue -h -t PD,CF,R,S,CG -j "$id" 2>/dev/null)" ]; then
+    if grep -qw -- "$id" <<<"$queued"; then
       fail "job $id of $out is still queued or running: wait for it, or scancel it, then --resume"
     fi
   done <"$out/jobs"
 fi
 
-# The task and merge scripts, each argument quoted once here.
+# The task and merge scripts, each argument quoted once here.  The seeds
+# wrap round past 4294967295, as aggsim's own do.
 quoted=""
 for o in ${options[@]+"${options[@]}"}; do quoted+=" $(printf '%q' "$o")"; done
 cat >"$out/task.sh" <<TASK
@@ -148,58 +162,104 @@ cat >"$out/task.sh" <<TASK
 # One task of the array: its block of consecutive seeds.
 set -eu
 i=\$SLURM_ARRAY_TASK_ID
-first=\$(($seed + i * $per))
+first=\$((($seed + i * $per) % 4294967296))
 count=\$(($runs - i * $per)); [ \$count -le $per ] || count=$per
-exec $(printf '%q' "$aggsim")$quoted --seed "\$first" --runs "\$count" --jobs 1 \\
+exec $(printf '%q' "$aggsim")$quoted --seed "\$first" --runs "\$count" --part-of $seed:$runs --jobs 1 \\
   --csv $(printf '%q' "$out/parts")/task-\$i.csv --profile $(printf '%q' "$out/parts")/task-\$i-profile.csv
 TASK
 cat >"$out/merge.sh" <<MERGE
 #!/usr/bin/env bash
-# The merge after the array: the tables and profiles of every task there is.
+# The merge after the array: the tables and profiles of every task there is,
+# by name (other files in the folder are not the tasks').  aggsim names the
+# seeds missing and ends with 3 when any is.
 set -eu
 cd $(printf '%q' "$out/parts")
-exec $(printf '%q' "$aggsim") --merge task-*.csv --csv ../ensemble.csv --profile ../profile.csv >../summary.txt
+files=()
+for ((i = 0; i < $tasks; i++)); do
+  for f in task-\$i.csv task-\$i-profile.csv; do [ ! -f "\$f" ] || files+=("\$f"); done
+done
+if [ \${#files[@]} -eq 0 ]; then
+  echo "aggsim: the merge holds 0 of the ensemble's $runs runs: no task wrote a table" >&2
+  exit 3
+fi
+exec $(printf '%q' "$aggsim") --merge "\${files[@]}" --csv ../ensemble.csv --profile ../profile.csv >../summary.txt
 MERGE
 chmod +x "$out/task.sh" "$out/merge.sh"
 
-# A task is done when its table holds all its rows (three heading lines,
-# then a row a run) and its profile is there.
+# A task is done when its table holds all its rows (four heading lines,
+# then a row a run) and aggsim merges it with its profile.
 todo=()
 for ((i = 0; i < tasks; i++)); do
   count=$((runs - i * per)); [ $count -le "$per" ] || count=$per
   table="$out/parts/task-$i.csv"
-  if [ -f "$table" ] && [ -f "$out/parts/task-$i-profile.csv" ] && [ "$(wc -l <"$table")" -eq $((count + 3)) ]; then
-    continue
+  if [ -f "$table" ] && [ -f "$out/parts/task-$i-profile.csv" ] && [ "$(wc -l <"$table")" -eq $((count + 4)) ]; then
+    status=0
+    "$aggsim" --merge "$table" "$out/parts/task-$i-profile.csv" >/dev/null 2>&1 || status=$?
+    if [ $status -eq 0 ] || [ $status -eq 3 ]; then continue; fi
   fi
-  rm -f "$table" "$out/parts/task-$i-profile.csv"
   todo+=("$i")
 done
-rm -f "$out/summary.txt" "$out/ensemble.csv" "$out/profile.csv"
-
-dependency=()
+# Slurm reads % in its log names as a pattern: %% is a plain one.
+logs=${out//%/%%}/logs
+array_options=(${slurm[@]+"${slurm[@]}"} --job-name=aggsim-ensemble --output="$logs/task-%a.out" --error="$logs/task-%a.err")
+merge_options=(${slurm[@]+"${slurm[@]}"} --job-name=aggsim-merge --output="$logs/merge.out" --error="$logs/merge.err")
+# sbatch judges the jobs before anything of the last submission is removed.
 if [ ${#todo[@]} -gt 0 ]; then
   list=$(IFS=,; echo "${todo[*]}")
-  array=$(sbatch --parsable ${slurm[@]+"${slurm[@]}"} --job-name=aggsim-ensemble --array="$list" \
-    --output="$out/logs/task-%a.out" --error="$out/logs/task-%a.err" "$out/task.sh") ||
+  sbatch --test-only "${array_options[@]}" --array="$list" "$out/task.sh" 2>"$out/logs/test-only.err" >/dev/null || {
+    cat "$out/logs/test-only.err" >&2
+    fail "sbatch refused the array (its message is above); nothing was submitted or removed"
+  }
+fi
+sbatch --test-only "${merge_options[@]}" "$out/merge.sh" 2>"$out/logs/test-only.err" >/dev/null || {
+  cat "$out/logs/test-only.err" >&2
+  fail "sbatch refused the merge (its message is above); nothing was submitted or removed"
+}
+rm -f "$out/logs/test-only.err"
+if [ ! -e "$conf" ]; then
+  {
+    printf 'kept_runs=%q\nkept_per=%q\nkept_seed=%q\nkept_aggsim=%q\n' "$runs" "$per" "$seed" "$aggsim"
+    printf 'kept_options=('
+    for o in ${options[@]+"${options[@]}"}; do printf ' %q' "$o"; done
+    printf ' )\n'
+  } >"$conf"
+fi
+for i in ${todo[@]+"${todo[@]}"}; do rm -f "$out/parts/task-$i.csv" "$out/parts/task-$i-profile.csv"; done
+rm -f "$out/summary.txt" "$out/ensemble.csv" "$out/profile.csv" "$out/logs/merge.err" "$out/logs/merge.out"
+
+dependency=()
+last=$(((seed + runs - 1) % 4294967296))
+if [ ${#todo[@]} -gt 0 ]; then
+  array=$(sbatch --parsable "${array_options[@]}" --array="$list" "$out/task.sh") ||
     fail "sbatch refused the array (its message is above)"
   array=${array%%;*}
   echo "$array" >"$out/jobs"
-  echo "submitted the array $array: ${#todo[@]} of $tasks tasks, seeds $seed to $((seed + runs - 1))"
+  echo "submitted the array $array: ${#todo[@]} of $tasks tasks, seeds $seed to $last"
   dependency=(--dependency="afterany:$array")
 else
+  : >"$out/jobs"
   echo "every task's table is complete: only the merge is submitted"
 fi
 waiting=()
 [ "$wait" = 1 ] && waiting=(--wait)
-merge=$(sbatch --parsable ${slurm[@]+"${slurm[@]}"} ${dependency[@]+"${dependency[@]}"} ${waiting[@]+"${waiting[@]}"} \
-  --job-name=aggsim-merge --output="$out/logs/merge.out" --error="$out/logs/merge.err" "$out/merge.sh") ||
-  fail "the merge job failed or was refused (see $out/logs/merge.err)"
+status=0
+merge=$(sbatch --parsable "${merge_options[@]}" ${dependency[@]+"${dependency[@]}"} ${waiting[@]+"${waiting[@]}"} \
+  "$out/merge.sh") || status=$?
 merge=${merge%%;*}
-echo "$merge" >>"$out/jobs"
+[ -z "$merge" ] || echo "$merge" >>"$out/jobs"
 if [ "$wait" = 1 ]; then
+  # An ensemble with seeds missing is not a result: the merge's line says
+  # how many of how many runs it holds, and which seeds it lacks.
+  if [ -f "$out/logs/merge.err" ] && grep -q '^aggsim: the merge holds ' "$out/logs/merge.err"; then
+    [ ! -s "$out/summary.txt" ] || tail -n 1 "$out/summary.txt"
+    grep '^aggsim: the merge holds ' "$out/logs/merge.err" >&2
+    exit 1
+  fi
+  [ "$status" -eq 0 ] || fail "the merge job failed or was refused (see $out/logs/merge.err)"
   [ -s "$out/summary.txt" ] || fail "the merge wrote no summary (see $out/logs/merge.err)"
   tail -n 1 "$out/summary.txt"
   if [ -s "$out/logs/merge.err" ]; then cat "$out/logs/merge.err" >&2; fi
 else
+  [ "$status" -eq 0 ] || fail "sbatch refused the merge (its message is above)"
   echo "submitted the merge $merge: $out/summary.txt, ensemble.csv and profile.csv when it ends"
 fi

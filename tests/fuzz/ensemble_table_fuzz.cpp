@@ -32,17 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const io::MergeInput& f : files)
     if (f.text.starts_with(io::kTableMark))
       for (char c : f.text) rows += c == '\n';
-  // Each table holds three heading lines before its rows.
+  // Each table holds four heading lines before its rows.
   size_t tables = 0;
   for (const io::MergeInput& f : files) tables += f.text.starts_with(io::kTableMark);
-  if (merged.records.size() != rows - 3 * tables) std::abort();
+  if (merged.records.size() != rows - 4 * tables) std::abort();
   for (size_t i = 1; i < merged.records.size(); ++i)
-    if (merged.records[i - 1].seed >= merged.records[i].seed) std::abort();
+    if (merged.range.Place(merged.records[i - 1].seed) >= merged.range.Place(merged.records[i].seed)) std::abort();
 
-  std::string table = io::CsvHeader(merged.about);
+  std::string table = io::CsvHeader(merged.about, merged.range);
   for (const io::RunRecord& r : merged.records) table += io::CsvRow(r);
   std::vector<io::MergeInput> again{{"table", table}};
-  if (merged.profiled) again.push_back({"profile", io::EnsembleProfileText(merged.profile, merged.about, merged.seeds)});
+  if (merged.profiled) again.push_back({"profile", io::EnsembleProfileText(merged.profile, merged.about, merged.range, merged.seeds)});
   io::Merged back;
   if (!io::MergeEnsembles(again, back).empty()) std::abort();
   if (back.seeds != merged.seeds || back.profiled != merged.profiled || back.profile.sum != merged.profile.sum ||
