@@ -1,5 +1,7 @@
 #include "io/ensemble.h"
 
+#include "io/growth.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cinttypes>
@@ -12,6 +14,7 @@ namespace io {
 namespace {
 constexpr const char* kTag = "aggsim-record";
 constexpr const char* kProfileTag = "aggsim-profile";
+constexpr const char* kGrowthTag = "aggsim-growth";
 // Radii past any screen's diagonal are never needed.
 constexpr size_t kMostRadii = 200;
 
@@ -60,6 +63,39 @@ std::optional<RunRecord> FindRecord(const std::string& output) {
   return std::nullopt;
 }
 
+std::string GrowthLine(const std::string& curve, const std::string& centreProfile) {
+  return std::string(kGrowthTag) + " " + curve + " " + centreProfile;
+}
+
+bool FindGrowth(const std::string& output, RunRecord& r) {
+  for (const std::string& line : TaggedLines(output, kGrowthTag)) {
+    const std::string_view rest = std::string_view(line).substr(std::strlen(kGrowthTag));
+    if (rest.size() < 2 || rest[0] != ' ') continue;
+    const size_t space = rest.find(' ', 1);
+    if (space == std::string_view::npos) continue;
+    GrowthCurve curve;
+    RadialProfile profile;
+    const std::string_view c = rest.substr(1, space - 1), p = rest.substr(space + 1);
+    if (!ParseCurveField(c, curve).empty() || !ParseProfileField(p, profile).empty()) continue;
+    r.curve = c;
+    r.centreProfile = p;
+    return true;
+  }
+  return false;
+}
+
+std::string RunGrowthText(const std::string& curveField) {
+  GrowthCurve curve;
+  if (!ParseCurveField(curveField, curve).empty()) return {};
+  std::string text = "N,rg\n";
+  for (const CurvePoint& p : curve) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%" PRIu64 ",%.17g\n", p.n, p.Radius());
+    text += buf;
+  }
+  return text;
+}
+
 std::string DescribeRun(int number, const RunRecord& r) {
   char buf[300];
   int n = std::snprintf(buf, sizeof buf,
@@ -84,7 +120,7 @@ std::string DescribeRange(const EnsembleRange& range) {
 
 std::string CsvHeader(const std::string& about, const EnsembleRange& range) {
   return std::string(kTableMark) + "\n# " + about + "\n" + EnsembleLine(range) +
-         "\nseed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error\n";
+         "\nseed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error,rg_curve,centre_profile\n";
 }
 
 std::string CsvRow(const RunRecord& r) {
@@ -92,11 +128,11 @@ std::string CsvRow(const RunRecord& r) {
   int n = std::snprintf(buf, sizeof buf, "%" PRIu32 ",%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%.17g,%.17g,", r.seed, r.stuck,
                         r.inPicture, r.launched, r.finalRadius, r.gyration);
   if (r.fitted) {
-    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), "%.17g,%.17g\n", r.dimension, r.dimensionError);
+    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), "%.17g,%.17g,", r.dimension, r.dimensionError);
   } else {
-    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ",\n");
+    std::snprintf(buf + n, sizeof buf - static_cast<size_t>(n), ",,");
   }
-  return buf;
+  return buf + r.curve + "," + r.centreProfile + "\n";
 }
 
 Spread SpreadOf(const std::vector<double>& values) {

@@ -19,7 +19,17 @@ struct RunRecord {
   double finalRadius = 0, gyration = 0;
   double dimension = 0, dimensionError = 0;
   bool fitted = false;  // false: too small for a fractal dimension
+  // How the run grew, as io/growth.h writes it: Rg(N) on the shared sizes,
+  // and N(r) about the centre of mass; empty in tables older than them.
+  std::string curve, centreProfile;
 };
+
+// The line a run prints beside its record with its growth, and the growth
+// read back into r (false when the output holds no well-formed one).
+std::string GrowthLine(const std::string& curve, const std::string& centreProfile);
+bool FindGrowth(const std::string& output, RunRecord& r);
+// One run's --growth file: "N,Rg" rows, Rg to every bit it was measured to.
+std::string RunGrowthText(const std::string& curveField);
 
 // The record line a run prints, and the record read back from a run's
 // whole output (the last record line in it).

@@ -1,5 +1,7 @@
 #include "io/ensemble_table.h"
 
+#include "io/growth.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -16,9 +18,12 @@ namespace {
 constexpr uint64_t kMostSeeds = 1000000;
 constexpr size_t kMostRadii = 200;
 
-const char* const kColumns = "seed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error";
-const char* const kFields[] = {"seed",     "stuck",    "in_picture", "launched", "final_radius",
-                               "gyration", "dimension", "dimension_error"};
+// Tables before the growth columns are read too: their runs have none.
+const char* const kOlderColumns = "seed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error";
+const char* const kColumns =
+    "seed,stuck,in_picture,launched,final_radius,gyration,dimension,dimension_error,rg_curve,centre_profile";
+const char* const kFields[] = {"seed",     "stuck",     "in_picture",      "launched", "final_radius",
+                               "gyration", "dimension", "dimension_error", "rg_curve", "centre_profile"};
 const char* const kProfileColumns = "r,runs,mean,sd,sum,sum_squares";
 
 // A name shown in a message stays on its line.
@@ -131,7 +136,9 @@ bool ReadTable(Reader& rd, const Lines& text, std::string& about, EnsembleRange&
   if (l.size() < 2 || !l[1].starts_with("# ")) return rd.Fail(2, "parameters", "missing");
   about = l[1].substr(2);
   if (!ReadEnsemble(rd, 3, l.size() < 3 ? std::string_view() : l[2], range)) return false;
-  if (l.size() < 4 || l[3] != kColumns) return rd.Fail(4, "columns", "not " + std::string(kColumns));
+  if (l.size() < 4 || (l[3] != kColumns && l[3] != kOlderColumns))
+    return rd.Fail(4, "columns", "not " + std::string(kColumns));
+  const size_t columns = l[3] == kColumns ? 10 : 8;
   // A file that ends inside its heading was cut short too.
   if (text.truncated && l.size() == 4) return rd.Fail(4, "columns", "cut short (no line end)");
   // A run stops at its particle count, or before it at a time or a radius.
@@ -142,7 +149,8 @@ bool ReadTable(Reader& rd, const Lines& text, std::string& about, EnsembleRange&
     const size_t line = i + 1;
     if (text.truncated && i + 1 == l.size()) return rd.Fail(line, "row", "cut short (no line end)");
     const std::vector<std::string_view> f = Fields(l[i]);
-    if (f.size() != 8) return rd.Fail(line, "row", std::to_string(f.size()) + " fields, not 8");
+    if (f.size() != columns)
+      return rd.Fail(line, "row", std::to_string(f.size()) + " fields, not " + std::to_string(columns));
     RunRecord r;
     if (!Whole(f[0], r.seed)) return rd.Fail(line, kFields[0], "not a seed: " + Quoted(f[0]));
     if (range.Place(r.seed) == range.runs)
@@ -165,6 +173,21 @@ bool ReadTable(Reader& rd, const Lines& text, std::string& about, EnsembleRange&
         return rd.Fail(line, kFields[6], "not a dimension in the plane: " + Quoted(f[6]));
       if (!Real(f[7], r.dimensionError) || r.dimensionError < 0)
         return rd.Fail(line, kFields[7], "not an error: " + Quoted(f[7]));
+    }
+    if (columns == 10 && (!f[8].empty() || !f[9].empty())) {
+      GrowthCurve curve;
+      RadialProfile profile;
+      if (const std::string why = ParseCurveField(f[8], curve); !why.empty()) return rd.Fail(line, kFields[8], why);
+      // The curve ends at the run's whole cluster: its seed and the particles stuck.
+      if (curve.back().n != r.stuck + 1)
+        return rd.Fail(line, kFields[8], "ends at N " + std::to_string(curve.back().n) + ", not the seed and " +
+                                             std::to_string(r.stuck) + " particles stuck");
+      if (const std::string why = ParseProfileField(f[9], profile); !why.empty()) return rd.Fail(line, kFields[9], why);
+      if (profile.back() != r.stuck + 1)
+        return rd.Fail(line, kFields[9], "holds " + std::to_string(profile.back()) + " particles, not the seed and " +
+                                             std::to_string(r.stuck) + " stuck");
+      r.curve = f[8];
+      r.centreProfile = f[9];
     }
     rows.push_back({r, line});
   }

@@ -58,6 +58,10 @@ std::unique_ptr<io::Film> film;
 io::PictureCount picture;
 io::AggregateStats figures;
 io::RunProfile gridProfile;  // a run of an ensemble hands it back
+// How the aggregate grew, particle by particle as they stuck (on the
+// surface or not), about the seed: the estimators the standard model has too.
+io::GyrationTracker growth;
+std::string growthCurve, centreProfile;  // as a table holds them
 Clock::time_point started;
 io::Progress progress;
 io::TimeLeft timeLeft;
@@ -125,12 +129,14 @@ void WriteOutputs() {
   // From here a stop request has nothing left to stop gently: it ends the
   // process, and no temporary stays.
   io::StopAtOnceFromNow();
-  io::OutputFile png, trace, gif, profile;
+  io::OutputFile png, trace, gif, profile, grown;
   io::Status err;
   if (!opt.png.empty()) err = png.Open(opt.png);
   if (err.ok() && !opt.trace.empty()) err = trace.Open(opt.trace);
   if (err.ok() && !opt.gif.empty()) err = gif.Open(opt.gif);
   if (err.ok() && !opt.profile.empty()) err = profile.Open(opt.profile);
+  if (err.ok() && !opt.growth.empty()) err = grown.Open(opt.growth);
+  if (err.ok() && !opt.growth.empty()) err = grown.Write(io::RunGrowthText(growthCurve));
   if (err.ok() && film) {
     std::string bytes;
     err = film->Finish(stuck, bytes);
@@ -170,7 +176,9 @@ void WriteOutputs() {
   if (err.ok() && !opt.trace.empty()) err = trace.Commit();
   if (err.ok() && !opt.gif.empty()) err = gif.Commit();
   if (err.ok() && !opt.profile.empty()) err = profile.Commit();
+  if (err.ok() && !opt.growth.empty()) err = grown.Commit();
   if (!err.ok()) {
+    grown.Abandon();
     png.Abandon();
     trace.Abandon();
     gif.Abandon();
@@ -182,7 +190,7 @@ void WriteOutputs() {
 
 // The summary goes to standard output unless an output file does.
 std::FILE* SummarySink() {
-  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile})
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.growth})
     if (!path->empty() && io::SameOutput(*path, "-")) return stderr;
   return stdout;
 }
@@ -194,18 +202,13 @@ void Summary(double seconds) {
                static_cast<unsigned long long>(agg::Launched), static_cast<double>(agg::R), seconds, rate);
   if (opt.stats) {
     std::fprintf(out, "%s\n", io::Describe(figures).c_str());
-    // How the aggregate grew, particle by particle as they stuck (on the
-    // surface or not), about the seed: the estimator the standard model
-    // prints too, so that the two can be set side by side.
-    io::GyrationTracker growth;
-    growth.Add(0, 0);
-    for (const io::Point& p : stuckAt) growth.Add(p.x - agg::CentreX, p.y - agg::CentreY);
     std::fprintf(out, "%s\n", io::DescribeGrowth(growth.Curve()).c_str());
   }
   if (opt.record) {
     const io::RunRecord r{opt.seed, stuck, picture.inPicture, agg::Launched, static_cast<double>(agg::R),
-                             figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3};
-    std::fprintf(out, "%s\n%s\n", io::RecordLine(r).c_str(), io::ProfileLine(gridProfile).c_str());
+                             figures.gyration, figures.dimension, figures.dimensionError, figures.fitPoints >= 3, {}, {}};
+    std::fprintf(out, "%s\n%s\n%s\n", io::RecordLine(r).c_str(), io::ProfileLine(gridProfile).c_str(),
+                 io::GrowthLine(growthCurve, centreProfile).c_str());
   }
   if (std::fflush(out) != 0 || std::ferror(out)) {
     const int err = errno;
@@ -233,6 +236,14 @@ void CountPicture() {
   });
   figures = io::Measure(picture.points, {agg::CentreX, agg::CentreY});
   if (opt.record) gridProfile = io::ProfileOnGrid(picture.points, {agg::CentreX, agg::CentreY});
+  growth.Add(0, 0);
+  std::vector<double> x{0}, y{0};
+  for (const io::Point& p : stuckAt) {
+    growth.Add(p.x - agg::CentreX, p.y - agg::CentreY);
+    x.push_back(p.x - agg::CentreX), y.push_back(p.y - agg::CentreY);
+  }
+  growthCurve = io::CurveField(growth.Curve());
+  centreProfile = io::ProfileField(io::ProfileAbout(x, y, growth.CentreX(), growth.CentreY()));
 }
 
 // Part of the main program (Program below), as the programs' own steps are.
@@ -348,7 +359,7 @@ int main(int argc, char** argv) {
   }
   {
     const std::pair<const char*, const std::string*> outputs[] = {
-        {"--png", &opt.png}, {"--trace", &opt.trace}, {"--gif", &opt.gif}, {"--profile", &opt.profile}, {"--csv", &opt.csv}};
+        {"--png", &opt.png}, {"--trace", &opt.trace}, {"--gif", &opt.gif}, {"--profile", &opt.profile}, {"--growth", &opt.growth}, {"--csv", &opt.csv}};
     for (size_t i = 0; i < std::size(outputs); ++i)
       for (size_t j = i + 1; j < std::size(outputs); ++j)
         if (!outputs[i].second->empty() && !outputs[j].second->empty() &&
@@ -364,9 +375,10 @@ int main(int argc, char** argv) {
     const io::Status fits = io::GifFrameFits(opt.screenW, static_cast<int64_t>(opt.screenH) - 49);
     if (!fits.ok()) Fail("cannot write " + opt.gif + ": " + fits.reason());
   }
-  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.csv}) {
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.growth, &opt.csv}) {
     // Under --out-dir the runs' own names are checked by the ensemble.
-    if (path->empty() || (!opt.outDir.empty() && path != &opt.profile && path != &opt.csv)) continue;
+    if (path->empty() || (!opt.outDir.empty() && path != &opt.profile && path != &opt.growth && path != &opt.csv))
+      continue;
     const io::Status writable = io::CheckOutput(*path);
     if (!writable.ok()) Fail(writable.reason());
   }

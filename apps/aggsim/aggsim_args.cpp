@@ -161,6 +161,9 @@ constexpr OptionSpec kTable[] = {
     {"--profile", "FILE", "write the mass-radius profile N(r) as CSV; with --runs or --merge, the mean over the runs",
      ToRuns::PerSeed,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); }},
+    {"--growth", "FILE",
+     "write the radius of gyration Rg(N) as CSV; with --runs or --merge, the mean over the runs and its spread",
+     ToRuns::PerSeed, [](AggsimOptions& o, std::string_view v) { return FileName(o.growth, "--growth", v); }},
     {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
      TakeRuns},
     {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs},
@@ -290,8 +293,8 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
   if (!r.error.empty()) return r;
   if (!opt.merge.empty()) {
     for (const auto& [spec, value] : opt.given)
-      if (spec->name != "--merge" && spec->name != "--csv" && spec->name != "--profile")
-        r.error = "--merge takes only --csv and --profile, not " + std::string(spec->name);
+      if (spec->name != "--merge" && spec->name != "--csv" && spec->name != "--profile" && spec->name != "--growth")
+        r.error = "--merge takes only --csv, --profile and --growth, not " + std::string(spec->name);
     return r;
   }
   if (opt.runs == 0 && (opt.jobs || !opt.csv.empty())) r.error = "--jobs and --csv go with --runs";
@@ -304,13 +307,14 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
     r.error = "--runs " + std::to_string(opt.runs) + " from --seed " + std::to_string(opt.seed) +
               " is not within the ensemble of --part-of " + std::to_string(opt.partFirst) + ":" +
               std::to_string(opt.partRuns);
-  if (!opt.outDir.empty() && opt.png.empty() && opt.trace.empty() && opt.gif.empty() && opt.profile.empty())
-    r.error = "--out-dir needs --png, --trace, --gif or --profile to write there";
+  if (!opt.outDir.empty() && opt.png.empty() && opt.trace.empty() && opt.gif.empty() && opt.profile.empty() &&
+      opt.growth.empty())
+    r.error = "--out-dir needs --png, --trace, --gif, --profile or --growth to write there";
   // Each run's line already carries its figures; the closing line, the
   // ensemble's.
   if (opt.runs > 0 && opt.stats) r.error = "--stats goes with a single run: with --runs each run's line holds its figures";
   // A run of an ensemble hands its figures back on its standard output.
-  if (opt.runs > 0 && (opt.png == "-" || opt.trace == "-" || opt.gif == "-" || opt.profile == "-"))
+  if (opt.runs > 0 && (opt.png == "-" || opt.trace == "-" || opt.gif == "-" || opt.profile == "-" || opt.growth == "-"))
     r.error = "with --runs only --csv can go to standard output";
   return r;
 }

@@ -36,6 +36,7 @@ struct AggsimOptions {
   bool stats = false;
   bool help = false;
   std::string gif, profile, csv;  // "" when not asked for
+  std::string growth;             // "" when not asked for
   uint64_t frameEvery = 10;       // a hundred frames for the default run
   double fps = 25;
   uint32_t runs = 0;     // 0: one run in this process

@@ -219,12 +219,15 @@ int RunDla(const AggsimOptions& opt) {
 
   // Every output is made before any is replaced, so that they match.
   io::StopAtOnceFromNow();
-  io::OutputFile png, trace, gif, profileFile;
+  io::OutputFile png, trace, gif, profileFile, grown;
   io::Status err;
   if (!opt.png.empty()) err = png.Open(opt.png);
   if (err.ok() && !opt.trace.empty()) err = trace.Open(opt.trace);
   if (err.ok() && !opt.gif.empty()) err = gif.Open(opt.gif);
   if (err.ok() && !opt.profile.empty()) err = profileFile.Open(opt.profile);
+  if (err.ok() && !opt.growth.empty()) err = grown.Open(opt.growth);
+  const std::string curve = io::CurveField(growth.Curve());
+  if (err.ok() && !opt.growth.empty()) err = grown.Write(io::RunGrowthText(curve));
   const io::RunProfile grid = GridProfile(particles);
   if (err.ok() && !opt.png.empty()) {
     std::string bytes;
@@ -243,25 +246,27 @@ int RunDla(const AggsimOptions& opt) {
     err = profileFile.Write(text);
   }
   const std::pair<io::OutputFile*, const std::string*> outputs[] = {
-      {&png, &opt.png}, {&trace, &opt.trace}, {&gif, &opt.gif}, {&profileFile, &opt.profile}};
+      {&png, &opt.png}, {&trace, &opt.trace}, {&gif, &opt.gif}, {&profileFile, &opt.profile}, {&grown, &opt.growth}};
   for (const auto& [file, path] : outputs)
     if (err.ok() && !path->empty()) err = file->Commit();
   if (!err.ok()) {
-    for (io::OutputFile* f : {&png, &trace, &gif, &profileFile}) f->Abandon();
+    for (io::OutputFile* f : {&png, &trace, &gif, &profileFile, &grown}) f->Abandon();
     return Failed(err.reason());
   }
 
   std::FILE* out = stdout;
-  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile})
+  for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.growth})
     if (!path->empty() && io::SameOutput(*path, "-")) out = stderr;
   const double gyration = Gyration(particles);
   std::fprintf(out, "stuck %llu, radius %.1f, radius of gyration %.2f; %.3f s, %.0f particles/s\n",
                static_cast<unsigned long long>(stuck), model->MaxRadius(), gyration, seconds,
                seconds > 0 ? static_cast<double>(stuck) / seconds : 0.0);
-  if (opt.stats) {
-    std::vector<double> x, y;
+  std::vector<double> x, y;
+  if (opt.stats || opt.record) {
     x.reserve(particles.size()), y.reserve(particles.size());
     for (const dla::Particle& q : particles) x.push_back(q.x), y.push_back(q.y);
+  }
+  if (opt.stats) {
     const io::RadiusWindow window = io::FrozenWindow(growth.Gyration() / io::kFixedUnit);
     const io::GrowthFit seedFit = io::FitProfile(io::ProfileAbout(x, y, 0, 0), window);
     const io::GrowthFit centreFit = io::FitProfile(io::ProfileAbout(x, y, growth.CentreX(), growth.CentreY()), window);
@@ -278,9 +283,14 @@ int RunDla(const AggsimOptions& opt) {
     io::EnsembleProfile one;
     one.Add(grid);
     const io::ProfileFit fit = io::FitMean(one);
-    const io::RunRecord r{static_cast<uint32_t>(seed), stuck, stuck, stuck, model->MaxRadius(),
-                          gyration, fit.dimension, fit.error, fit.points >= 3};
-    std::fprintf(out, "%s\n%s\n", io::RecordLine(r).c_str(), io::ProfileLine(grid).c_str());
+    io::RunRecord r;
+    r.seed = static_cast<uint32_t>(seed);
+    r.stuck = r.inPicture = r.launched = stuck;
+    r.finalRadius = model->MaxRadius();
+    r.gyration = gyration;
+    r.dimension = fit.dimension, r.dimensionError = fit.error, r.fitted = fit.points >= 3;
+    std::fprintf(out, "%s\n%s\n%s\n", io::RecordLine(r).c_str(), io::ProfileLine(grid).c_str(),
+                 io::GrowthLine(curve, io::ProfileField(io::ProfileAbout(x, y, growth.CentreX(), growth.CentreY()))).c_str());
   }
   if (std::fflush(out) != 0 || std::ferror(out)) return Failed(std::string("cannot write the summary: ") + std::strerror(errno));
   if (stoppedBy) {

@@ -17,6 +17,7 @@
 
 #include "io/ensemble.h"
 #include "io/ensemble_table.h"
+#include "io/growth.h"
 #include "io/outfile.h"
 #include "io/process.h"
 #include "io/stop.h"
@@ -29,6 +30,9 @@
 namespace aggsim {
 
 namespace {
+
+// The first line of an ensemble's growth file.
+constexpr const char* kGrowthMark = "# aggsim ensemble growth";
 
 int Failed(const std::string& why) {
   std::fprintf(stderr, "aggsim: %s\n", why.c_str());
@@ -55,13 +59,18 @@ const char* SignalName(int sig) {
 // runs.  A stop request from here ends the process at once, taking away
 // the temporaries.
 int WriteFiles(const AggsimOptions& opt, const std::vector<io::RunRecord>& records, const io::EnsembleProfile* profile,
-               const std::string& about, const io::EnsembleRange& range) {
+               const std::string& about, const io::EnsembleRange& range, const io::GrowthEnsemble* growth) {
   io::StopAtOnceFromNow();
   const bool withProfile = !opt.profile.empty() && profile;
-  io::OutputFile table, mean;
+  const bool withGrowth = !opt.growth.empty() && growth;
+  io::OutputFile table, mean, grown;
   io::Status err;
   if (!opt.csv.empty()) err = table.Open(opt.csv);
   if (err.ok() && withProfile) err = mean.Open(opt.profile);
+  if (err.ok() && withGrowth) err = grown.Open(opt.growth);
+  if (err.ok() && withGrowth)
+    err = grown.Write(std::string(kGrowthMark) + "\n# " + about + "\n" + io::EnsembleLine(range) + "\n" +
+                      io::EnsembleCurveText(*growth));
   if (err.ok() && !opt.csv.empty()) {
     std::string text = io::CsvHeader(about, range);
     for (const io::RunRecord& r : records) text += io::CsvRow(r);
@@ -74,12 +83,35 @@ int WriteFiles(const AggsimOptions& opt, const std::vector<io::RunRecord>& recor
   }
   if (err.ok() && !opt.csv.empty()) err = table.Commit();
   if (err.ok() && withProfile) err = mean.Commit();
+  if (err.ok() && withGrowth) err = grown.Commit();
   if (!err.ok()) {
     table.Abandon();
     mean.Abandon();
+    grown.Abandon();
     return Failed(err.reason());
   }
   return 0;
+}
+
+// The runs' growth summed, when every run kept its growth (tables older
+// than it hold none); the closing line about it goes to lines.
+std::optional<io::GrowthEnsemble> SumGrowth(const std::vector<io::RunRecord>& records, std::FILE* lines,
+                                            std::string& failure) {
+  std::vector<io::GrowthRun> runs;
+  for (const io::RunRecord& r : records) {
+    if (r.curve.empty()) return std::nullopt;
+    io::GrowthRun g;
+    g.seed = r.seed;
+    if (!io::ParseCurveField(r.curve, g.curve).empty() || !io::ParseProfileField(r.centreProfile, g.profile).empty())
+      return std::nullopt;
+    runs.push_back(std::move(g));
+  }
+  if (runs.empty()) return std::nullopt;
+  io::GrowthEnsemble e;
+  failure = io::SummariseGrowth(std::move(runs), {}, e);
+  if (!failure.empty()) return std::nullopt;
+  std::fprintf(lines, "%s\n", io::DescribeGrowthEnsemble(e).c_str());
+  return e;
 }
 
 // The ensemble these runs belong to: their own, or the whole one of which
@@ -100,7 +132,7 @@ int RunEnsemble(const AggsimOptions& opt) {
   const uint32_t first = opt.seeded ? opt.seed
                                     : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
   if (!opt.outDir.empty()) {
-    for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile}) {
+    for (const std::string* path : {&opt.png, &opt.trace, &opt.gif, &opt.profile, &opt.growth}) {
       if (path->empty()) continue;
       const io::Status writable = io::CheckOutput(SeedName(opt.outDir, *path, first));
       if (!writable.ok()) return Failed(writable.reason());
@@ -147,7 +179,8 @@ int RunEnsemble(const AggsimOptions& opt) {
         ++it;
         continue;
       }
-      const std::optional<io::RunRecord> record = io::FindRecord(s.run.output);
+      std::optional<io::RunRecord> record = io::FindRecord(s.run.output);
+      if (record) io::FindGrowth(s.run.output, *record);
       const std::optional<io::RunProfile> profile = io::FindProfile(s.run.output);
       // A run that ended whole counts, even when it is reaped after a stop.
       if (s.run.end.code == 0 && s.run.end.signal == 0 && record && profile) {
@@ -182,8 +215,12 @@ int RunEnsemble(const AggsimOptions& opt) {
     if (!profile.Add(run.second)) return Failed("the runs' profiles are too large to add");
   }
   if (!records.empty()) std::fprintf(lines, "%s\n", io::DescribeEnsemble(records, &profile).c_str());
+  std::string unsummed;
+  const std::optional<io::GrowthEnsemble> growth = SumGrowth(records, lines, unsummed);
+  if (!unsummed.empty()) return Failed(unsummed);
+  if (!opt.growth.empty() && !growth && !records.empty()) return Failed("--growth: the runs kept no growth");
   if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
-  if (const int code = WriteFiles(opt, records, &profile, About(opt), range)) return code;
+  if (const int code = WriteFiles(opt, records, &profile, About(opt), range, growth ? &*growth : nullptr)) return code;
   if (stop) {
     std::fprintf(stderr, "aggsim: interrupted by %s after %zu of %u runs; the lines and files hold those %zu\n",
                  SignalName(stop), records.size(), opt.runs, records.size());
@@ -255,9 +292,13 @@ int RunMerge(const AggsimOptions& opt) {
     std::fprintf(lines, "%s\n", io::DescribeRun(static_cast<int>(i + 1), merged.records[i]).c_str());
   if (!merged.records.empty())
     std::fprintf(lines, "%s\n", io::DescribeEnsemble(merged.records, merged.profiled ? &merged.profile : nullptr).c_str());
+  std::string unsummed;
+  const std::optional<io::GrowthEnsemble> growth = SumGrowth(merged.records, lines, unsummed);
+  if (!unsummed.empty()) return Failed(unsummed);
+  if (!opt.growth.empty() && !growth) return Failed("--growth: the tables hold no growth of their runs");
   if (std::fflush(lines) != 0 || std::ferror(lines)) return Failed("cannot write the runs' lines");
-  const int code =
-      WriteFiles(opt, merged.records, merged.profiled ? &merged.profile : nullptr, merged.about, merged.range);
+  const int code = WriteFiles(opt, merged.records, merged.profiled ? &merged.profile : nullptr, merged.about,
+                              merged.range, growth ? &*growth : nullptr);
   if (code != 0) return code;
   const std::string missing = io::MissingSeeds(merged.range, merged.seeds);
   if (missing.empty()) return 0;

@@ -6,6 +6,7 @@
 
 #include "io/ensemble.h"
 #include "io/ensemble_table.h"
+#include "io/growth.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"CutShortInItsHeading",
                 {{"a", Table({}).substr(0, Table({}).size() - 1)}},
                 "a:4: columns: cut short (no line end)"},
-        Refusal{"TooFewFields", {{"a", Replace(Table({1, 2}), ",60,", ",")}}, "a:5: row: 7 fields, not 8"},
+        Refusal{"TooFewFields", {{"a", Replace(Table({1, 2}), ",60,", ",")}}, "a:5: row: 9 fields, not 10"},
         Refusal{"NotANumber",
                 {{"a", Replace(Table({1}), ",0.02", ",0.02x")}},
                 "a:5: dimension_error: not an error: '0.02x'"},
@@ -219,5 +220,62 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"OnlyProfiles", {{"p", ProfileOf({1})}},
                 "no table among the files to merge: the runs' lines come from the tables"}),
     [](const testing::TestParamInfo<Refusal>& i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A run's growth as its record carries it: the curve of 301 particles on a
+// spiral, and their profile about the centre of mass.
+io::RunRecord WithGrowth(uint32_t seed, uint64_t particles = 301) {
+  io::RunRecord r = ARun(seed);
+  io::GyrationTracker t;
+  std::vector<double> x, y;
+  for (uint64_t i = 0; i < particles; ++i) {
+    const double a = 0.1 * static_cast<double>(i) + seed, rad = std::sqrt(static_cast<double>(i));
+    x.push_back(std::round(rad * std::cos(a))), y.push_back(std::round(rad * std::sin(a)));
+    EXPECT_TRUE(t.Add(x.back(), y.back()));
+  }
+  r.curve = io::CurveField(t.Curve());
+  r.centreProfile = io::ProfileField(io::ProfileAbout(x, y, t.CentreX(), t.CentreY()));
+  return r;
+}
+
+// The runs' growth travels through tables whole; tables from before it
+// still merge, and a growth that does not fit its row is refused.
+TEST(MergeGrowth, CurvesTravelWholeAndOlderTablesStillMerge) {
+  std::string a = io::CsvHeader(kAbout, kRange), b = a;
+  for (uint32_t s : {1u, 2u}) a += io::CsvRow(WithGrowth(s));
+  for (uint32_t s : {3u, 4u, 5u}) b += io::CsvRow(WithGrowth(s));
+  io::Merged merged;
+  ASSERT_EQ(Merge({{"a", a}, {"b", b}}, &merged), "");
+  ASSERT_EQ(merged.records.size(), 5u);
+  for (const io::RunRecord& r : merged.records) {
+    EXPECT_EQ(r.curve, WithGrowth(r.seed).curve);
+    EXPECT_EQ(r.centreProfile, WithGrowth(r.seed).centreProfile);
+  }
+  // A table written before the growth columns: its runs have none.
+  std::string older = Table({1, 2});
+  older = Replace(older, ",rg_curve,centre_profile\n", "\n");
+  older = Replace(Replace(older, ",0.02,,\n", ",0.02\n"), ",0.02,,\n", ",0.02\n");
+  ASSERT_EQ(Merge({{"old", older}}, &merged), "");
+  EXPECT_EQ(merged.records.size(), 2u);
+  EXPECT_TRUE(merged.records[0].curve.empty());
+
+  const std::string good = io::CsvRow(WithGrowth(1));
+  const std::string header = io::CsvHeader(kAbout, kRange);
+  // The curve must end at the row's own particles: the seed and those stuck.
+  EXPECT_EQ(Merge({{"a", header + io::CsvRow(WithGrowth(1, 250))}}),
+            "a:5: rg_curve: ends at N 250, not the seed and 300 particles stuck");
+  io::RunRecord badProfile = WithGrowth(1);
+  badProfile.centreProfile = WithGrowth(1, 250).centreProfile;
+  EXPECT_EQ(Merge({{"a", header + io::CsvRow(badProfile)}}),
+            "a:5: centre_profile: holds 250 particles, not the seed and 300 stuck");
+  // A damaged field is named.
+  const std::string damaged = Merge({{"a", header + Replace(good, ";", ";x")}});
+  EXPECT_EQ(damaged.rfind("a:5: rg_curve: ", 0), 0u) << damaged;
+  const std::string wrongOrder = Merge({{"a", header + Replace(good, "10:", "11:")}});
+  EXPECT_EQ(wrongOrder.rfind("a:5: rg_curve: ", 0), 0u) << wrongOrder;
+}
 
 }  // namespace
