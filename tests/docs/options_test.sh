@@ -34,6 +34,11 @@ check() {
   shown=$(options_of <<<"$help")
   [ -n "$shown" ] || { fail "$name --help shows no option"; return; }
   compare "$name" "$(basename "$page")" "$shown" "$(rendered "$page" | options_of)"
+  # Help is asked for the same three ways in the help and the page.
+  for form in "--help|-h|/?" "--help, -h, /?"; do
+    grep -qF -- "$form" <<<"$help" || fail "$name --help does not show $form"
+    rendered "$page" | grep -qF -- "$form" || fail "$(basename "$page") does not show $form"
+  done
   # The guide may be more than one file (a model's options in its own).
   local guides=() f
   for f in "$@"; do [ -f "$f" ] && guides+=("$f"); done

@@ -131,6 +131,9 @@ TEST(AggsimArgs, TheHelpGroupsItsOptionsAndEndsWithExamplesAndExitCodes) {
     EXPECT_EQ(ErrorOf(words), "") << line;
   }
   EXPECT_EQ(count, 3);
+  // One form of asking for help, the same in the usage and the options.
+  EXPECT_NE(help.find("\n       aggsim --help|-h|/?\n"), std::string::npos);
+  EXPECT_NE(help.find("\n  --help, -h, /?  "), std::string::npos);
   for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  129, 130, 143 "})
     EXPECT_NE(help.find(code, at[6]), std::string::npos) << code;
 }
