@@ -356,7 +356,7 @@ int main(int argc, char** argv) {
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
   }
   if (!args.error.empty()) {
-    std::fprintf(stderr, "aggbench: %s\n%s\n", args.error.c_str(), bench::BenchUsage().c_str());
+    std::fprintf(stderr, "aggbench: %s\nTry 'aggbench --help'.\n", args.error.c_str());
     return 2;
   }
   seed = args.seed;

@@ -68,7 +68,7 @@ BenchArgs ParseBenchArgs(const std::vector<std::string>& args) {
 
 std::string BenchUsage() {
   return "usage: aggbench [--seed N] [--particles N] [--rounds N]\n"
-         "       aggbench --help";
+         "       aggbench --help|-h|/?";
 }
 
 std::string BenchHelp() {
@@ -85,7 +85,12 @@ std::string BenchHelp() {
          "  --seed N              the generator's seed (default 12345)\n"
          "  --particles N         particles to grow in each round (default 2000)\n"
          "  --rounds N            rounds of each measure, the best kept (default 3)\n"
-         "  -h, --help, /?        print this help and exit\n";
+         "  --help, -h, /?        print this help and exit\n"
+         "\n"
+         "Exit codes:\n"
+         "  0                     the ways agree and the figures were written\n"
+         "  1                     the ways disagree, or the figures could not be written\n"
+         "  2                     bad arguments (one line says why)\n";
 }
 
 std::string OwnFile(const std::string& selfPath, const std::string& argv0, const char* path) {

@@ -20,9 +20,9 @@ struct BenchArgs {
 // args without the program's name.
 BenchArgs ParseBenchArgs(const std::vector<std::string>& args);
 
-// The usage lines (each within 79 columns), shown after a usage error.
+// The usage lines (each within 79 columns), at the head of the help.
 std::string BenchUsage();
-// The usage, then what aggbench does and each option's meaning.
+// The usage, then what aggbench does, each option's meaning and the exit codes.
 std::string BenchHelp();
 
 // The live-window helper's name.

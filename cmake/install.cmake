@@ -53,8 +53,11 @@ else()
     install(TARGETS aggbench_x11 RUNTIME DESTINATION ${agg_helper_dir})
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The README shows this film by a relative link.
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/growth.gif DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+  # The README links to the guides, its film and its screenshot by relative
+  # paths, kept beside it.
+  file(GLOB agg_guides CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+  install(FILES ${agg_guides} ${PROJECT_SOURCE_DIR}/docs/film.gif ${PROJECT_SOURCE_DIR}/docs/window.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 
   # Manual pages, gzipped as Debian wants them (man reads them either way);
   # aggradial's and aggorder's are links to aggwhite's, which describes all

@@ -10,8 +10,8 @@ if ! command -v wine >/dev/null || ! dpkg -s wine32:i386 >/dev/null 2>&1 || ! co
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386 || { echo "the i386 architecture cannot be added"; exit 1; }
   fi
-  $SUDO apt-get update -qq || { echo "apt-get update failed"; exit 1; }
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq wine32:i386 wine xvfb xauth >/dev/null \
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq || { echo "apt-get update failed"; exit 1; }
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq wine32:i386 wine xvfb xauth >/dev/null \
     || { echo "Wine (wine32, wine) or Xvfb could not be installed"; exit 1; }
 fi
 command -v i686-w64-mingw32-g++-posix >/dev/null || bash scripts/deps.sh g++-mingw-w64-i686-posix \

@@ -8,6 +8,9 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Another apt-get (an unattended upgrade, a second script) holds the lock
+  # for a while: wait for it rather than fail.
+  lock_wait=(-o DPkg::Lock::Timeout=600)
+  $SUDO apt-get "${lock_wait[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${lock_wait[@]}" install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -20,7 +20,7 @@ if [ $quick -eq 1 ]; then
   bash scripts/deps.sh tmux imagemagick python3-pil
   exec ctest --preset quick -j"$(nproc)"
 fi
-bash scripts/deps.sh xvfb openbox man-db tmux imagemagick python3-pil
+bash scripts/deps.sh xvfb openbox man-db tmux imagemagick python3-pil gnuplot-nox
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 # The same suite under the address and undefined-behaviour sanitizers, the
 # window tests under the thread sanitizer, and each fuzzer for a while.

@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <iterator>
 #include <vector>
@@ -68,7 +70,9 @@ io::TimeLeft timeLeft;
 
 // Messages may name files: they are written as the names' characters.
 [[noreturn]] void Usage(const std::string& why) {
-  io::WriteError("aggsim: " + why + "\n" + aggsim::AggsimUsage() + "\n");
+  // One line for the reason, as the common tools do; the whole usage would
+  // bury it.
+  io::WriteError("aggsim: " + why + "\n" + aggsim::kTryHelp + "\n");
   std::exit(2);
 }
 
@@ -355,6 +359,8 @@ int main(int argc, char** argv) {
   opt.record = ensembleRun && std::string_view(ensembleRun) == "1";
   if (opt.help) {
     std::fputs(aggsim::AggsimHelp().c_str(), stdout);
+    // A help that never reached its reader fails as a summary would.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) Fail(std::string("cannot write the help: ") + std::strerror(errno));
     return 0;
   }
   {
@@ -388,6 +394,14 @@ int main(int argc, char** argv) {
     io::StopAtOnceFromNow();
     io::CatchStopRequests();
     return aggsim::RunMerge(opt);
+  }
+  // The runs' folder is made as mkdir -p would, so that an example works as
+  // written; the names in it are checked by the ensemble.
+  if (!opt.outDir.empty()) {
+    std::error_code ec;
+    const std::filesystem::path dir(std::u8string(opt.outDir.begin(), opt.outDir.end()));
+    std::filesystem::create_directories(dir, ec);
+    if (ec) Fail("cannot make the folder " + opt.outDir + ": " + ec.message());
   }
   if (opt.runs > 0) {
     io::CatchStopRequests();

@@ -124,13 +124,13 @@ constexpr OptionSpec kTable[] = {
     {"--model", "programs|dla",
      "what grows: the programs' aggregate (the default), or standard diffusion-limited aggregation, with no screen "
      "and no walker ever dropped",
-     ToRuns::Each, TakeModel},
+     ToRuns::Each, TakeModel, HelpGroup::Model},
     {"--lattice", "off|square4|square8",
      "with --model dla: discs in the plane (the default), the square lattice with 4 neighbours, or the programs' "
      "lattice with 8",
-     ToRuns::Each, TakeLattice},
+     ToRuns::Each, TakeLattice, HelpGroup::Model},
     {"--stick", "P", "with --model dla on a lattice: the chance of sticking at each contact (default 1)", ToRuns::Each,
-     TakeStick},
+     TakeStick, HelpGroup::Model},
     {"--rule", "white|radial|order", "whose colouring to follow: aggwhite's (the default), aggradial's or aggorder's",
      ToRuns::Each, TakeRule},
     {"--seed", "N", "the generator's seed, for a reproducible run (default: the clock); with --runs, the first run's",
@@ -141,47 +141,46 @@ constexpr OptionSpec kTable[] = {
     {"--radius", "R", "end at the first particle that widens the launch circle (with --model dla: the cluster) to R", ToRuns::Each, TakeRadius},
     {"--screen", "WxH", "the screen the surface is chosen for (default 1024x768)", ToRuns::Each, TakeScreen},
     {"--png", "FILE", "write the picture as a PNG", ToRuns::LastOnly,
-     [](AggsimOptions& o, std::string_view v) { return FileName(o.png, "--png", v); }},
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.png, "--png", v); }, HelpGroup::Outputs},
     {"--trace", "FILE", "write each stuck particle as a line x,y,colour", ToRuns::LastOnly,
-     [](AggsimOptions& o, std::string_view v) { return FileName(o.trace, "--trace", v); }},
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.trace, "--trace", v); }, HelpGroup::Outputs},
     {"--stats", "", "print the aggregate's radius of gyration and fractal dimension", ToRuns::Never,
      [](AggsimOptions& o, std::string_view) {
        o.stats = true;
        return std::string();
-     }},
+     },
+     HelpGroup::Statistics},
     {"--start-radius", "R", "the launch circle's radius at the start (default 60)", ToRuns::Each, TakeStartRadius},
     {"--gif", "FILE", "film the growth as an animated GIF", ToRuns::LastOnly,
-     [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }},
-    {"--image-size", "N", "with --model dla: the picture's and the film's side in pixels (default 2048)",
-     ToRuns::Each, TakeImageSize},
-    {"--colour", "arrival|white", "with --model dla: colour the picture by arrival (the default) or white",
-     ToRuns::Each, TakeColour},
-    {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery},
-    {"--fps", "F", "the film's frames a second, at most 50 (default 25)", ToRuns::Each, TakeFps},
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.gif, "--gif", v); }, HelpGroup::Film},
+    {"--frame-every", "N", "a film frame every N stuck particles (default 10)", ToRuns::Each, TakeFrameEvery,
+     HelpGroup::Film},
+    {"--fps", "F", "the film's frames a second, at most 50 (default 25)", ToRuns::Each, TakeFps, HelpGroup::Film},
     {"--profile", "FILE", "write the mass-radius profile N(r) as CSV; with --runs or --merge, the mean over the runs",
      ToRuns::PerSeed,
-     [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); }},
-    {"--growth", "FILE",
-     "write the radius of gyration Rg(N) as CSV; with --runs or --merge, the mean over the runs and its spread",
-     ToRuns::PerSeed, [](AggsimOptions& o, std::string_view v) { return FileName(o.growth, "--growth", v); }},
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); },
+     HelpGroup::Statistics},
     {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
-     TakeRuns},
-    {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs},
+     TakeRuns, HelpGroup::Ensembles},
+    {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs,
+     HelpGroup::Ensembles},
     {"--csv", "FILE", "with --runs or --merge: write a table of the runs' figures", ToRuns::Never,
-     [](AggsimOptions& o, std::string_view v) { return FileName(o.csv, "--csv", v); }},
+     [](AggsimOptions& o, std::string_view v) { return FileName(o.csv, "--csv", v); }, HelpGroup::Ensembles},
     {"--out-dir", "DIR",
      "with --runs: every run writes its --png, --trace, --gif and --profile in DIR, the seed in each name",
-     ToRuns::Never, [](AggsimOptions& o, std::string_view v) { return FileName(o.outDir, "--out-dir", v); }},
+     ToRuns::Never, [](AggsimOptions& o, std::string_view v) { return FileName(o.outDir, "--out-dir", v); },
+     HelpGroup::Ensembles},
     {"--part-of", "SEED:N",
      "with --runs and --seed: these runs are part of the ensemble of N runs from SEED, which the table and profile "
      "record (a cluster's task)",
-     ToRuns::Never, TakePartOf},
+     ToRuns::Never, TakePartOf, HelpGroup::Ensembles},
     {"--check", "", "check the options and that the outputs can be written, then end without running",
      ToRuns::Never,
      [](AggsimOptions& o, std::string_view) {
        o.check = true;
        return std::string();
-     }},
+     },
+     HelpGroup::Run},
     {"--merge", "FILE...",
      "combine the tables (--csv) and profiles of separate ensembles: their lines as --runs prints them, and with "
      "--csv and --profile the merged table and profile",
@@ -189,7 +188,33 @@ constexpr OptionSpec kTable[] = {
        if (v.empty()) return std::string("an empty file name for --merge");
        o.merge.emplace_back(v);
        return std::string();
-     }},
+     },
+     HelpGroup::Ensembles},
+};
+
+// The help's headings, in the order it shows them.
+constexpr std::pair<HelpGroup, std::string_view> kGroups[] = {
+    {HelpGroup::Run, "Run"},
+    {HelpGroup::Model, "Model"},
+    {HelpGroup::Outputs, "Outputs"},
+    {HelpGroup::Film, "Film"},
+    {HelpGroup::Statistics, "Statistics"},
+    {HelpGroup::Ensembles, "Ensembles"},
+};
+
+// Each within 79 columns once indented; the documents' tests run them.
+constexpr std::string_view kExamples[] = {
+    "aggsim --rule radial --seed 7 --particles 3000 --png dla.png --gif dla.gif",
+    "aggsim --rule radial --seed 12345 --particles 3000 --stats",
+    "aggsim --seed 1 --particles 1000 --runs 8 --csv runs.csv",
+};
+
+constexpr std::pair<std::string_view, std::string_view> kExitCodes[] = {
+    {"0", "the run ended as asked and every output was written"},
+    {"1", "an output or the summary could not be written, a run of an ensemble failed, or a merge was refused"},
+    {"2", "bad arguments, or a screen whose surface cannot hold the seed (one line says why)"},
+    {"129, 130, 143", "ended by SIGHUP, SIGINT or SIGTERM, with the outputs written"},
+    {"201, 215", "a failed range or overflow check, with its run-time error report"},
 };
 
 // The user's words are shown in the reason: control characters (a newline,
@@ -297,7 +322,9 @@ AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args) {
         r.error = "--merge takes only --csv, --profile and --growth, not " + std::string(spec->name);
     return r;
   }
-  if (opt.runs == 0 && (opt.jobs || !opt.csv.empty())) r.error = "--jobs and --csv go with --runs";
+  // Only what was given is named.
+  if (opt.runs == 0 && !opt.csv.empty()) r.error = "--csv goes with --runs or --merge";
+  if (opt.runs == 0 && opt.jobs) r.error = "--jobs goes with --runs";
   if (opt.runs == 0 && !opt.outDir.empty()) r.error = "--out-dir goes with --runs";
   if (opt.partOf && (opt.runs == 0 || !opt.seeded)) r.error = "--part-of goes with --runs and --seed";
   // The part's seeds, consecutive and wrapping round as the ensemble's do,
@@ -335,7 +362,7 @@ std::string AggsimUsage() {
   Wrap(out, words, lead.size(), lead.size());
   for (char& c : out)
     if (c == '\x01') c = ' ';
-  out += "\n       aggsim --merge FILE... [--csv FILE] [--profile FILE]\n       aggsim --help\n       FILE - is standard output";
+  out += "\n       aggsim --merge FILE... [--csv FILE] [--profile FILE]\n       aggsim --help|-h|/?\n       FILE - is standard output";
   return out;
 }
 
@@ -345,20 +372,25 @@ std::string AggsimHelp() {
        "Grows a diffusion-limited aggregate as aggwhite, aggradial and aggorder do, without a window, and writes "
        "what grew.",
        0, 0);
-  out += "\n\nOptions:\n";
+  out += "\n";
   constexpr size_t kHelpColumn = 24;
-  for (const OptionSpec& o : kTable) {
-    std::string line = "  " + Shown(o);
-    size_t column = line.size();
-    if (column + 2 > kHelpColumn) {
-      line += "\n" + std::string(kHelpColumn, ' ');
-    } else {
-      line += std::string(kHelpColumn - column, ' ');
-    }
-    Wrap(line, o.help, kHelpColumn, kHelpColumn);
+  const auto item = [&](std::string shown, std::string_view help) {
+    std::string line = "  " + shown;
+    const size_t column = line.size();
+    line += column + 2 > kHelpColumn ? "\n" + std::string(kHelpColumn, ' ') : std::string(kHelpColumn - column, ' ');
+    Wrap(line, help, kHelpColumn, kHelpColumn);
     out += line + "\n";
+  };
+  for (const auto& [group, heading] : kGroups) {
+    out += "\n" + std::string(heading) + ":\n";
+    for (const OptionSpec& o : kTable)
+      if (o.group == group) item(Shown(o), o.help);
+    if (group == HelpGroup::Run) item("--help, -h, /?", "print this help and exit");
   }
-  out += "  -h, --help, /?        print this help and exit\n";
+  out += "\nExamples:\n";
+  for (const std::string_view example : kExamples) out += "  " + std::string(example) + "\n";
+  out += "\nExit codes:\n";
+  for (const auto& [code, meaning] : kExitCodes) item(std::string(code), meaning);
   return out;
 }
 

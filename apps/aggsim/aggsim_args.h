@@ -68,6 +68,10 @@ enum class ToRuns {
   Never,     // the ensemble's own (or replaced per run, as the seed is)
 };
 
+// The headings --help lists the options under, in this order.  A new
+// option names its group; a new group needs its heading in aggsim_args.cpp.
+enum class HelpGroup { Run, Model, Outputs, Film, Statistics, Ensembles };
+
 struct OptionSpec {
   std::string_view name;   // "--rule"
   std::string_view value;  // how the value is shown ("FILE"); empty for a flag
@@ -75,6 +79,7 @@ struct OptionSpec {
   ToRuns toRuns;
   // Takes the value into the options: an empty string, or why it is bad.
   std::string (*take)(AggsimOptions& options, std::string_view value);
+  HelpGroup group = HelpGroup::Run;
 };
 
 // Every option, in the order the help lists them.
@@ -88,8 +93,10 @@ struct AggsimArgs {
 // args without the program's name.
 AggsimArgs ParseAggsimArgs(const std::vector<std::string>& args);
 
-// The usage lines (each within 80 columns), shown after a usage error.
+// The usage lines (each within 80 columns), at the head of the help.
 std::string AggsimUsage();
+// What follows a usage error's one line.
+inline constexpr const char* kTryHelp = "Try 'aggsim --help'.";
 // The usage, then each option with its meaning: what --help prints.
 std::string AggsimHelp();
 

@@ -166,6 +166,7 @@ int RunDla(const AggsimOptions& opt) {
     if (!png.ok()) return Failed("cannot write " + opt.png + ": " + png.reason());
   }
   if (const std::string memory = MemoryFor(opt, lattice); !memory.empty()) return Failed(memory);
+  if (opt.check) return 0;
   const uint64_t seed =
       opt.seeded ? opt.seed : static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
   std::unique_ptr<dla::Model> model;

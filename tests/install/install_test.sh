@@ -41,12 +41,15 @@ bin/aggwhite
 share/doc/aggregation/CHANGELOG.md
 share/doc/aggregation/LICENSE
 share/doc/aggregation/README.md
-share/doc/aggregation/docs/growth.gif
 share/man/man1/aggbench.1.gz
 share/man/man1/aggorder.1.gz
 share/man/man1/aggradial.1.gz
 share/man/man1/aggsim.1.gz
 share/man/man1/aggwhite.1.gz"
+# The README's guides, film and screenshot beside it, as the source tree has them.
+source_docs=$(dirname "$0")/../../docs
+guides=$(cd "$source_docs" && ls ./*.md film.gif window.png | sed 's|^\./||; s|^|share/doc/aggregation/docs/|')
+expected=$(printf '%s\n%s' "$expected" "$guides" | sort)
 [ -e "$build/bench/aggbench_x11" ] && expected=$(printf '%s\nlib/aggregation/aggbench_x11' "$expected" | sort)
 actual=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$actual" = "$expected" ] || fail "installed files differ from the deliverables:

@@ -96,6 +96,48 @@ TEST(AggsimArgs, TheHelpListsEveryOptionWithItsMeaning) {
   EXPECT_GE(shown, 17u);
 }
 
+// The help shows every option once, under its group's heading, the groups
+// in their order; then the examples and the exit codes, last.
+TEST(AggsimArgs, TheHelpGroupsItsOptionsAndEndsWithExamplesAndExitCodes) {
+  const std::string help = aggsim::AggsimHelp();
+  const char* const headings[] = {"\nRun:\n", "\nModel:\n", "\nOutputs:\n", "\nFilm:\n", "\nStatistics:\n", "\nEnsembles:\n",
+                                  "\nExamples:\n", "\nExit codes:\n"};
+  std::vector<size_t> at;
+  for (const char* h : headings) {
+    at.push_back(help.find(h));
+    ASSERT_NE(at.back(), std::string::npos) << h;
+    if (at.size() > 1) {
+      EXPECT_LT(at[at.size() - 2], at.back()) << h << " is out of order";
+    }
+  }
+  for (const aggsim::OptionSpec& o : aggsim::AggsimOptionTable()) {
+    const std::string line = "\n  " + std::string(o.name) + (o.value.empty() ? "" : " " + std::string(o.value));
+    const size_t where = help.find(line);
+    ASSERT_NE(where, std::string::npos) << o.name;
+    EXPECT_EQ(help.find(line, where + 1), std::string::npos) << o.name << " is shown twice";
+    const size_t group = static_cast<size_t>(o.group);
+    EXPECT_GT(where, at[group]) << o.name;
+    EXPECT_LT(where, at[group + 1]) << o.name << " is shown outside its group";
+  }
+  // Three examples, each a command that parses.
+  std::istringstream examples(help.substr(at[5] + 1, at[6] - at[5]));
+  int count = 0;
+  for (std::string line; std::getline(examples, line);) {
+    if (!line.starts_with("  aggsim ")) continue;
+    ++count;
+    std::vector<std::string> words;
+    std::istringstream split(line.substr(9));
+    for (std::string w; split >> w;) words.push_back(w);
+    EXPECT_EQ(ErrorOf(words), "") << line;
+  }
+  EXPECT_EQ(count, 3);
+  // One form of asking for help, the same in the usage and the options.
+  EXPECT_NE(help.find("\n       aggsim --help|-h|/?\n"), std::string::npos);
+  EXPECT_NE(help.find("\n  --help, -h, /?  "), std::string::npos);
+  for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  129, 130, 143 "})
+    EXPECT_NE(help.find(code, at[6]), std::string::npos) << code;
+}
+
 // What each run of an ensemble is given, read back by the same parser: the
 // user's choices all arrive, the outputs only at the last run, and nothing
 // of the ensemble's own.
@@ -146,6 +188,10 @@ TEST(AggsimArgs, EnsembleOptionsGoTogether) {
   EXPECT_NE(error({"--merge", "a.csv", "--runs", "2"}), "");
   EXPECT_NE(error({"--merge"}), "");
   EXPECT_NE(error({"--merge", "--csv", "x"}), "");
+  // An option that needs --runs is named alone: never one that was not given.
+  EXPECT_EQ(error({"--jobs", "2"}), "--jobs goes with --runs");
+  EXPECT_EQ(error({"--csv", "t.csv"}), "--csv goes with --runs or --merge");
+  EXPECT_EQ(error({"--jobs", "2", "--runs", "3", "--csv", "t.csv"}), "");
   const aggsim::AggsimArgs merge = aggsim::ParseAggsimArgs({"--merge", "a.csv", "b.csv", "--csv", "m.csv", "--profile", "p"});
   EXPECT_EQ(merge.error, "");
   EXPECT_EQ(merge.options.merge, (std::vector<std::string>{"a.csv", "b.csv"}));
