@@ -120,7 +120,7 @@ TEST(AggsimArgs, TheHelpGroupsItsOptionsAndEndsWithExamplesAndExitCodes) {
     EXPECT_LT(where, at[group + 1]) << o.name << " is shown outside its group";
   }
   // Three examples, each a command that parses.
-  std::istringstream examples(help.substr(at[5] + 1, at[6] - at[5]));
+  std::istringstream examples(help.substr(at[6] + 1, at[7] - at[6]));
   int count = 0;
   for (std::string line; std::getline(examples, line);) {
     if (!line.starts_with("  aggsim ")) continue;
@@ -135,7 +135,7 @@ TEST(AggsimArgs, TheHelpGroupsItsOptionsAndEndsWithExamplesAndExitCodes) {
   EXPECT_NE(help.find("\n       aggsim --help|-h|/?\n"), std::string::npos);
   EXPECT_NE(help.find("\n  --help, -h, /?  "), std::string::npos);
   for (const char* code : {"\n  0 ", "\n  1 ", "\n  2 ", "\n  129, 130, 143 "})
-    EXPECT_NE(help.find(code, at[6]), std::string::npos) << code;
+    EXPECT_NE(help.find(code, at[7]), std::string::npos) << code;
 }
 
 // What each run of an ensemble is given, read back by the same parser: the
