@@ -129,7 +129,7 @@ constexpr OptionSpec kTable[] = {
      ToRuns::Never, [](AggsimOptions& o, std::string_view v) { return FileName(o.outDir, "--out-dir", v); }},
     {"--part-of", "SEED:N",
      "with --runs and --seed: these runs are part of the ensemble of N runs from SEED, which the table and profile "
-     "record (a cluster's task)",
+     "name (a cluster's task)",
      ToRuns::Never, TakePartOf},
     {"--check", "", "check the options and that the outputs can be written, then end without running",
      ToRuns::Never,
