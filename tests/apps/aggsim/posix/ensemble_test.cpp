@@ -388,6 +388,17 @@ TEST(Ensemble, APartWritesTheLastSeedsOutputsOnlyWhenItHoldsIt) {
   EXPECT_FALSE(Exists(d + "p1.csv"));
   EXPECT_EQ(Slurp(d + "p2.csv"), Slurp(d + "p13.csv"));
   EXPECT_FALSE(Slurp(d + "p13.csv").empty());
+  // A part's profile is its own alone: none of its runs' lands in --out-dir.
+  const std::string out = d + "partdir/";
+  mkdir(out.c_str(), 0755);
+  Job dir({"--particles", "100", "--runs", "2", "--seed", "10", "--part-of", "10:4", "--out-dir", out, "--trace", "t.csv",
+           "--profile", d + "part-profile.csv"},
+          "partdir");
+  ASSERT_TRUE(dir.Wait());
+  ASSERT_EQ(dir.Code(), 0) << Slurp(dir.err);
+  EXPECT_TRUE(Exists(out + "t-10.csv") && Exists(out + "t-11.csv"));
+  EXPECT_FALSE(Exists(out + "part-profile-10.csv") || Exists(out + "part-profile-11.csv"));
+  EXPECT_NE(Slurp(d + "part-profile.csv").find("# seeds 10-11\n"), std::string::npos);
 }
 
 // --check judges the options and outputs and runs nothing.
