@@ -5,8 +5,8 @@
 # give the table, profile and lines of the same ensemble run locally, byte
 # for byte, whatever its seeds (a leading zero, a range that wraps past
 # 2^32 - 1) and names (a % in DIR); the first and last tasks cancelled
-# mid-run are named by the merge and fail --wait, and --resume then gives
-# the same result; everything that can be refused is refused before
+# mid-run are named by the merge and fail --wait, and --resume, running only
+# the seeds they lack, then gives the same result; everything that can be refused is refused before
 # anything is submitted or removed.  Needs root (the daemons run as root);
 # skips otherwise.
 # Usage: slurm_test.sh [AGGSIM]   (default: build/apps/aggsim/aggsim)
@@ -205,6 +205,10 @@ await "the queue to drain" drained
 rm "$tmp/pics/dla-200.png" "$tmp/pics/dla-207.png"
 submit --resume --wait "${cancel_args[@]}" >"$tmp/submit3.out" || fail "submit.sh --resume: $(cat "$tmp/submit3.out")"
 grep -q "2 of 4 tasks" "$tmp/submit3.out" || fail "--resume did not submit the two tasks: $(cat "$tmp/submit3.out")"
+# The last task kept its ended run and ran only the seed it lacked.
+[ "$(tail -n +5 "$tmp/cancel/parts/task-3.csv" | cut -d, -f1)" = 206 ] &&
+  [ "$(tail -n +5 "$tmp/cancel/parts/task-3+1.csv" | cut -d, -f1)" = 207 ] ||
+  fail "the resumed last task: $(ls "$tmp/cancel/parts")"
 local_ensemble 200 8 "$tmp/local2"
 same "$tmp/cancel" "$tmp/local2"
 echo "slurm_test: the first and last tasks cancelled were named and failed --wait; resumed, the local ensemble"
