@@ -39,7 +39,8 @@ Options:
 
 AGGSIM_OPTIONS are aggsim's own (--rule, --seed, --particles, --seconds,
 --radius, --screen, --start-radius, --out-dir with --png and the like);
---runs, --jobs, --csv, --profile and --merge are the script's to give.
+--runs, --jobs, --csv, --profile, --merge, --part-of and --check are the
+script's to give.
 
 Everything is checked before anything is submitted or removed: the options,
 AGGSIM_OPTIONS (by aggsim itself, running nothing) and the array (by sbatch
@@ -94,7 +95,7 @@ given=(${options[@]+"${options[@]}"})
 options=()
 for ((i = 0; i < ${#given[@]}; i++)); do
   case "${given[i]}" in
-    --runs | --jobs | --csv | --profile | --merge) bad "${given[i]} is given by the script, not among AGGSIM_OPTIONS" ;;
+    --runs | --jobs | --csv | --profile | --merge | --part-of | --check) bad "${given[i]} is given by the script, not among AGGSIM_OPTIONS" ;;
     --seed)
       seed=${given[i + 1]:-}
       # Decimal, as aggsim reads it: a leading zero is no octal mark here.
