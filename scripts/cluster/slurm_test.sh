@@ -217,6 +217,8 @@ echo "slurm_test: the first and last tasks cancelled were named and failed --wai
 # DIR whose name holds a %, with each run's trace in DIR/parts.
 wrap="$tmp/wrap%j"
 mkdir -p "$wrap/parts"
+# A file of the user's there, named like the tasks', is not one of theirs.
+echo "not a table" >"$wrap/parts/task-0-profile-4294967294.csv"
 submit --runs 4 --per-task 2 --out "$wrap" --wait --aggsim "$aggsim" -- --rule radial --seed 4294967294 \
   --particles 300 --out-dir "$wrap/parts" --trace tr.csv >"$tmp/submit4.out" || fail "submit.sh: $(cat "$tmp/submit4.out")"
 local_ensemble 4294967294 4 "$tmp/local3"
