@@ -157,7 +157,8 @@ if submit --runs 10 --per-task 3 --out "$tmp/array" --resume --partition nosuch 
   fail "--resume went ahead with --partition nosuch: $(cat "$tmp/nosuch.out")"
 fi
 same "$tmp/array" "$tmp/local"
-submit --runs 10 --per-task 3 --out "$tmp/array" --resume --wait --partition test --aggsim "$aggsim" -- \
+# Without --aggsim (none in the PATH): the kept one.
+submit --runs 10 --per-task 3 --out "$tmp/array" --resume --wait --partition test -- \
   --rule radial --seed 100 --particles 300 --trace "$tmp/array-trace.csv" >"$tmp/short.out" ||
   fail "submit.sh --resume of a short profile: $(cat "$tmp/short.out")"
 grep -q "1 of 4 tasks" "$tmp/short.out" || fail "--resume did not rerun the task of the short profile: $(cat "$tmp/short.out")"
