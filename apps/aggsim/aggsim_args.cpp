@@ -176,7 +176,7 @@ constexpr OptionSpec kTable[] = {
      HelpGroup::Ensembles},
     {"--part-of", "SEED:N",
      "with --runs and --seed: these runs are part of the ensemble of N runs from SEED, which the table and profile "
-     "record (a cluster's task)",
+     "name (a cluster's task); --profile is then the part's alone",
      ToRuns::Never, TakePartOf, HelpGroup::Ensembles},
     {"--check", "", "check the options and that the outputs can be written, then end without running",
      ToRuns::Never,
@@ -434,6 +434,9 @@ std::vector<std::string> RunArguments(const AggsimOptions& options, uint32_t see
   const bool perSeed = !options.outDir.empty();
   for (const auto& [spec, value] : options.given) {
     if (spec->toRuns == ToRuns::Never) continue;
+    // A part's profile is the part's own, for the merge: its runs' profiles
+    // would land among the user's outputs under names of the cluster's.
+    if (spec->toRuns == ToRuns::PerSeed && options.partOf) continue;
     if ((spec->toRuns == ToRuns::LastOnly || spec->toRuns == ToRuns::PerSeed) && perSeed) {
       args.emplace_back(spec->name);
       args.push_back(SeedName(options.outDir, value, seed));

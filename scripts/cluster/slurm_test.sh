@@ -5,8 +5,8 @@
 # give the table, profile and lines of the same ensemble run locally, byte
 # for byte, whatever its seeds (a leading zero, a range that wraps past
 # 2^32 - 1) and names (a % in DIR); the first and last tasks cancelled
-# mid-run are named by the merge and fail --wait, and --resume then gives
-# the same result; everything that can be refused is refused before
+# mid-run are named by the merge and fail --wait, and --resume, running only
+# the seeds they lack, then gives the same result; everything that can be refused is refused before
 # anything is submitted or removed.  Needs root (the daemons run as root);
 # skips otherwise.
 # Usage: slurm_test.sh [AGGSIM]   (default: build/apps/aggsim/aggsim)
@@ -157,7 +157,8 @@ if submit --runs 10 --per-task 3 --out "$tmp/array" --resume --partition nosuch 
   fail "--resume went ahead with --partition nosuch: $(cat "$tmp/nosuch.out")"
 fi
 same "$tmp/array" "$tmp/local"
-submit --runs 10 --per-task 3 --out "$tmp/array" --resume --wait --partition test --aggsim "$aggsim" -- \
+# Without --aggsim (none in the PATH): the kept one.
+submit --runs 10 --per-task 3 --out "$tmp/array" --resume --wait --partition test -- \
   --rule radial --seed 100 --particles 300 --trace "$tmp/array-trace.csv" >"$tmp/short.out" ||
   fail "submit.sh --resume of a short profile: $(cat "$tmp/short.out")"
 grep -q "1 of 4 tasks" "$tmp/short.out" || fail "--resume did not rerun the task of the short profile: $(cat "$tmp/short.out")"
@@ -205,6 +206,10 @@ await "the queue to drain" drained
 rm "$tmp/pics/dla-200.png" "$tmp/pics/dla-207.png"
 submit --resume --wait "${cancel_args[@]}" >"$tmp/submit3.out" || fail "submit.sh --resume: $(cat "$tmp/submit3.out")"
 grep -q "2 of 4 tasks" "$tmp/submit3.out" || fail "--resume did not submit the two tasks: $(cat "$tmp/submit3.out")"
+# The last task kept its ended run and ran only the seed it lacked.
+[ "$(tail -n +5 "$tmp/cancel/parts/task-3.csv" | cut -d, -f1)" = 206 ] &&
+  [ "$(tail -n +5 "$tmp/cancel/parts/task-3+1.csv" | cut -d, -f1)" = 207 ] ||
+  fail "the resumed last task: $(ls "$tmp/cancel/parts")"
 local_ensemble 200 8 "$tmp/local2"
 same "$tmp/cancel" "$tmp/local2"
 echo "slurm_test: the first and last tasks cancelled were named and failed --wait; resumed, the local ensemble"
@@ -213,6 +218,8 @@ echo "slurm_test: the first and last tasks cancelled were named and failed --wai
 # DIR whose name holds a %, with each run's trace in DIR/parts.
 wrap="$tmp/wrap%j"
 mkdir -p "$wrap/parts"
+# A file of the user's there, named like the tasks', is not one of theirs.
+echo "not a table" >"$wrap/parts/task-0-profile-4294967294.csv"
 submit --runs 4 --per-task 2 --out "$wrap" --wait --aggsim "$aggsim" -- --rule radial --seed 4294967294 \
   --particles 300 --out-dir "$wrap/parts" --trace tr.csv >"$tmp/submit4.out" || fail "submit.sh: $(cat "$tmp/submit4.out")"
 local_ensemble 4294967294 4 "$tmp/local3"

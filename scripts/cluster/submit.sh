@@ -39,7 +39,8 @@ Options:
 
 AGGSIM_OPTIONS are aggsim's own (--rule, --seed, --particles, --seconds,
 --radius, --screen, --start-radius, --out-dir with --png and the like);
---runs, --jobs, --csv, --profile and --merge are the script's to give.
+--runs, --jobs, --csv, --profile, --merge, --part-of and --check are the
+script's to give.
 
 Everything is checked before anything is submitted or removed: the options,
 AGGSIM_OPTIONS (by aggsim itself, running nothing) and the array (by sbatch
@@ -94,7 +95,7 @@ given=(${options[@]+"${options[@]}"})
 options=()
 for ((i = 0; i < ${#given[@]}; i++)); do
   case "${given[i]}" in
-    --runs | --jobs | --csv | --profile | --merge) bad "${given[i]} is given by the script, not among AGGSIM_OPTIONS" ;;
+    --runs | --jobs | --csv | --profile | --merge | --part-of | --check) bad "${given[i]} is given by the script, not among AGGSIM_OPTIONS" ;;
     --seed)
       seed=${given[i + 1]:-}
       # Decimal, as aggsim reads it: a leading zero is no octal mark here.
@@ -157,15 +158,21 @@ fi
 # wrap round past 4294967295, as aggsim's own do.
 quoted=""
 for o in ${options[@]+"${options[@]}"}; do quoted+=" $(printf '%q' "$o")"; done
+parts=$(printf '%q' "$out/parts")
 cat >"$out/task.sh" <<TASK
 #!/usr/bin/env bash
-# One task of the array: its block of consecutive seeds.
+# One task of the array: its block of consecutive seeds, or, resumed, those
+# of it from the place in task-I.from on, beside the runs it kept.
 set -eu
 i=\$SLURM_ARRAY_TASK_ID
-first=\$((($seed + i * $per) % 4294967296))
+from=0
+[ ! -f $parts/task-\$i.from ] || from=\$(cat $parts/task-\$i.from)
+first=\$((($seed + i * $per + from) % 4294967296))
 count=\$(($runs - i * $per)); [ \$count -le $per ] || count=$per
+count=\$((count - from))
+name=task-\$i; [ "\$from" -eq 0 ] || name=task-\$i+\$from
 exec $(printf '%q' "$aggsim")$quoted --seed "\$first" --runs "\$count" --part-of $seed:$runs --jobs 1 \\
-  --csv $(printf '%q' "$out/parts")/task-\$i.csv --profile $(printf '%q' "$out/parts")/task-\$i-profile.csv
+  --csv $parts/\$name.csv --profile $parts/\$name-profile.csv
 TASK
 cat >"$out/merge.sh" <<MERGE
 #!/usr/bin/env bash
@@ -173,10 +180,14 @@ cat >"$out/merge.sh" <<MERGE
 # by name (other files in the folder are not the tasks').  aggsim names the
 # seeds missing and ends with 3 when any is.
 set -eu
-cd $(printf '%q' "$out/parts")
+cd $parts
 files=()
 for ((i = 0; i < $tasks; i++)); do
-  for f in task-\$i.csv task-\$i-profile.csv; do [ ! -f "\$f" ] || files+=("\$f"); done
+  for t in task-\$i.csv task-\$i+*.csv; do
+    case \$t in *-profile.csv) continue ;; esac
+    [ ! -f "\$t" ] || files+=("\$t")
+    [ ! -f "\${t%.csv}-profile.csv" ] || files+=("\${t%.csv}-profile.csv")
+  done
 done
 if [ \${#files[@]} -eq 0 ]; then
   echo "aggsim: the merge holds 0 of the ensemble's $runs runs: no task wrote a table" >&2
@@ -186,18 +197,46 @@ exec $(printf '%q' "$aggsim") --merge "\${files[@]}" --csv ../ensemble.csv --pro
 MERGE
 chmod +x "$out/task.sh" "$out/merge.sh"
 
-# A task is done when its table holds all its rows (four heading lines,
-# then a row a run) and aggsim merges it with its profile.
-todo=()
+# What each task holds: its pieces (task-I.csv from its first seed, then
+# task-I+P.csv from its place P on, written by a resumed task), each a
+# table that aggsim merges with its profile and that holds the consecutive
+# seeds from where the last ended.  A task that holds them all is done; one
+# cut short (cancelled, out of time) runs again only from where it stopped.
+# The pieces that do not fit are removed, once sbatch has taken the jobs.
+held_piece() { # TABLE START: its rows, when it is a whole piece from seed START
+  local table=$1 start=$2 status=0 rows
+  [ -f "$table" ] && [ -f "${table%.csv}-profile.csv" ] || return 1
+  "$aggsim" --merge "$table" "${table%.csv}-profile.csv" >/dev/null 2>&1 || status=$?
+  [ $status -eq 0 ] || [ $status -eq 3 ] || return 1
+  rows=$(($(wc -l <"$table") - 4))
+  awk -F, -v s="$start" 'NR > 4 && $1 != (s + NR - 5) % 4294967296 { bad = 1 } END { exit bad }' "$table" || return 1
+  echo "$rows"
+}
+todo=() drop=() froms=()
 for ((i = 0; i < tasks; i++)); do
   count=$((runs - i * per)); [ $count -le "$per" ] || count=$per
-  table="$out/parts/task-$i.csv"
-  if [ -f "$table" ] && [ -f "$out/parts/task-$i-profile.csv" ] && [ "$(wc -l <"$table")" -eq $((count + 4)) ]; then
-    status=0
-    "$aggsim" --merge "$table" "$out/parts/task-$i-profile.csv" >/dev/null 2>&1 || status=$?
-    if [ $status -eq 0 ] || [ $status -eq 3 ]; then continue; fi
-  fi
+  held=0
+  places=(0)
+  while read -r place; do
+    [ -z "$place" ] || places+=("$place")
+  done < <(cd "$out/parts" && for f in "task-$i+"*.csv; do
+    [[ "$f" =~ ^task-$i\+([0-9]+)\.csv$ ]] && echo "${BASH_REMATCH[1]}"
+  done | sort -n)
+  for place in "${places[@]}"; do
+    table="$out/parts/task-$i.csv"
+    [ "$place" -eq 0 ] || table="$out/parts/task-$i+$place.csv"
+    [ -f "$table" ] || continue
+    rows=""
+    [ "$place" -ne "$held" ] || rows=$(held_piece "$table" $(((seed + i * per + held) % 4294967296))) || rows=""
+    if [ -n "$rows" ] && [ "$rows" -gt 0 ] && [ $((held + rows)) -le "$count" ]; then
+      held=$((held + rows))
+    else
+      drop+=("$table" "${table%.csv}-profile.csv")
+    fi
+  done
+  [ "$held" -lt "$count" ] || continue
   todo+=("$i")
+  froms+=("$held")
 done
 # Slurm reads % in its log names as a pattern: %% is a plain one.
 logs=${out//%/%%}/logs
@@ -224,7 +263,11 @@ if [ ! -e "$conf" ]; then
     printf ' )\n'
   } >"$conf"
 fi
-for i in ${todo[@]+"${todo[@]}"}; do rm -f "$out/parts/task-$i.csv" "$out/parts/task-$i-profile.csv"; done
+rm -f ${drop[@]+"${drop[@]}"}
+for ((k = 0; k < ${#todo[@]}; k++)); do
+  from_file="$out/parts/task-${todo[k]}.from"
+  if [ "${froms[k]}" -eq 0 ]; then rm -f "$from_file"; else echo "${froms[k]}" >"$from_file"; fi
+done
 rm -f "$out/summary.txt" "$out/ensemble.csv" "$out/profile.csv" "$out/logs/merge.err" "$out/logs/merge.out"
 
 dependency=()

@@ -24,6 +24,17 @@ TEST(AggsimArgs, EachMistakeIsNamedForWhatItIs) {
   // user could give does it.
   EXPECT_EQ(ErrorOf({"--record"}), "unknown option --record");
   EXPECT_EQ(aggsim::AggsimHelp().find("record"), std::string::npos);
+  // A part lies inside its ensemble, wrapping round as the seeds do.
+  EXPECT_EQ(ErrorOf({"--part-of", "1:0"}), "bad value for --part-of: 1:0");
+  EXPECT_EQ(ErrorOf({"--part-of", "1-4"}), "bad value for --part-of: 1-4");
+  EXPECT_EQ(ErrorOf({"--runs", "2", "--part-of", "1:4"}), "--part-of goes with --runs and --seed");
+  EXPECT_EQ(ErrorOf({"--runs", "2", "--seed", "4", "--part-of", "1:4"}),
+            "--runs 2 from --seed 4 is not within the ensemble of --part-of 1:4");
+  EXPECT_EQ(ErrorOf({"--runs", "5", "--seed", "1", "--part-of", "1:4"}),
+            "--runs 5 from --seed 1 is not within the ensemble of --part-of 1:4");
+  EXPECT_EQ(ErrorOf({"--runs", "2", "--seed", "0", "--part-of", "4294967295:3"}), "");
+  EXPECT_EQ(ErrorOf({"--runs", "2", "--seed", "1", "--part-of", "4294967295:3"}),
+            "--runs 2 from --seed 1 is not within the ensemble of --part-of 4294967295:3");
   EXPECT_EQ(ErrorOf({"--help", "--bogus"}), "") << "help wins over what follows";
   EXPECT_TRUE(aggsim::ParseAggsimArgs({"--seed", "1", "-h"}).options.help);
   EXPECT_TRUE(aggsim::ParseAggsimArgs({"/?"}).options.help) << "the Windows way of asking";

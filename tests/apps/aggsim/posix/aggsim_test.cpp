@@ -336,9 +336,9 @@ TEST(Ensemble, JobsDoNotChangeTheResults) {
   EXPECT_EQ(a.out, b.out);
   const std::string table = ReadAll(one);
   EXPECT_EQ(table, ReadAll(four));
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8) << table;
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 9) << table;
   EXPECT_EQ(table.rfind("# aggsim ensemble table\n# aggsim ", 0), 0u) << table;
-  EXPECT_NE(table.find("; rule radial; particles 400; seconds none; radius none; screen 1024x768; start radius 60\nseed,"),
+  EXPECT_NE(table.find("; rule radial; particles 400; seconds none; radius none; screen 1024x768; start radius 60\n# ensemble first 41 runs 5\nseed,"),
             std::string::npos)
       << table;
   EXPECT_NE(table.find("\n45,400,"), std::string::npos) << table;
