@@ -164,6 +164,10 @@ constexpr OptionSpec kTable[] = {
      ToRuns::PerSeed,
      [](AggsimOptions& o, std::string_view v) { return FileName(o.profile, "--profile", v); },
      HelpGroup::Statistics},
+    {"--growth", "FILE",
+     "write the radius of gyration Rg(N) as CSV; with --runs or --merge, the mean over the runs and its spread",
+     ToRuns::PerSeed, [](AggsimOptions& o, std::string_view v) { return FileName(o.growth, "--growth", v); },
+     HelpGroup::Statistics},
     {"--runs", "N", "an ensemble: N runs from consecutive seeds, each in a process of its own", ToRuns::Never,
      TakeRuns, HelpGroup::Ensembles},
     {"--jobs", "J", "with --runs: J runs at a time (default: one per processor)", ToRuns::Never, TakeJobs,
@@ -366,7 +370,7 @@ std::string AggsimUsage() {
   Wrap(out, words, lead.size(), lead.size());
   for (char& c : out)
     if (c == '\x01') c = ' ';
-  out += "\n       aggsim --merge FILE... [--csv FILE] [--profile FILE]\n       aggsim --help|-h|/?\n       FILE - is standard output";
+  out += "\n       aggsim --merge FILE... [--csv FILE] [--profile FILE] [--growth FILE]\n       aggsim --help|-h|/?\n       FILE - is standard output";
   return out;
 }
 
