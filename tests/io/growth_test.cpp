@@ -125,6 +125,8 @@ TEST(GrowthTracker, RoundsExactlyAndRefusesBadPositions) {
       {{{0, 0}, {q, 0}}, 1},                // 2^-17: a half rounds up
       {{{3, 4}, {-3, -4}}, 5 * 65536},      // 5
       {{{0, 0}, {0, 3 * q}}, 2},            // 1.5 units of 2^-16 round up to 2
+      {{{0, 0}, {2.9 * q, 0}}, 2},          // quantised to the nearest 2^-16: 3 units apart
+      {{{0, 0}, {-2.9 * q, 0}}, 2},
       {{{1e6, 1e6}, {1e6 + 1, 1e6}}, 32768}  // far out, no digits lost
   };
   for (const Case& c : cases) {
@@ -188,6 +190,13 @@ TEST(GrowthFit, RecoversDFromRgOfN) {
 TEST(GrowthProfile, SharesTheEnsembleGridAndCountsLikeTheDefinition) {
   for (size_t i = 0; i < io::kMostProfileRadii; ++i)
     EXPECT_NEAR(io::ProfileRadius(i), io::GridRadius(i), 1e-14 * io::GridRadius(i)) << i;
+  // On the lattice some distances fall on the grid's radii (1, sqrt 2, 2): they count as within.
+  const Cloud lattice = Disc(10);
+  const io::RadialProfile l = io::ProfileAbout(lattice.x, lattice.y, 0, 0);
+  EXPECT_EQ(l[0], 5u);
+  EXPECT_EQ(l[4], 9u);
+  EXPECT_EQ(l[8], 13u);
+  EXPECT_EQ(l.back(), lattice.x.size());
   const Cloud w = Wander(3000, 10.5, 5);
   const double cx = 14.25, cy = -3.5;
   const io::RadialProfile p = io::ProfileAbout(w.x, w.y, cx, cy);
