@@ -597,8 +597,9 @@ std::string SummariseGrowth(std::vector<GrowthRun> runs, const EnsembleOptions& 
       if (p.gyration > kMostFixedGyration) return who + "Rg beyond any cluster's";
     if (r.profile.empty() != runs[0].profile.empty()) return who + "a profile where other runs have none, or none where they have one";
     if (r.profile.size() > kMostProfileRadii) return who + "more profile radii than the grid has";
-    for (size_t j = 1; j < r.profile.size(); ++j)
-      if (r.profile[j] < r.profile[j - 1] || r.profile[j] > kMostGrowthParticles) return who + "profile falls or overflows";
+    for (size_t j = 0; j < r.profile.size(); ++j)
+      if ((j > 0 && r.profile[j] < r.profile[j - 1]) || r.profile[j] > kMostGrowthParticles)
+        return who + "profile falls or overflows";
   }
   const size_t n = runs.size();
   out.runs = n;

@@ -121,12 +121,14 @@ RadialProfile ProfileAbout(const std::vector<double>& x, const std::vector<doubl
 std::string ProfileField(const RadialProfile& p);
 std::string ParseProfileField(std::string_view text, RadialProfile& out);
 
-// D from N(r) ~ r^D on the frozen part only.  Later particles stick on the
-// outer tips, where the harmonic measure is; the inner part is screened and
-// stops changing once the cluster is a few times larger.  The standard
-// window is from 4 lattice units (below it the lattice and the particles'
-// own size show) to half the radius of gyration, well inside the zone where
-// particles still arrive (it is centred near Rg and reaches inward a fraction of it).
+// D from N(r) ~ r^D on the frozen part only.  New particles stick where
+// the harmonic measure is, on the outer tips: arrivals crowd into an active
+// zone around the radius of gyration and out to the farthest tips, while
+// the fjords inside are screened and stop filling.  So the standard window
+// runs from 4 lattice units (below it the lattice and the particles' own
+// size show) to half the radius of gyration, where later growth adds almost
+// nothing to N(r).  FrozenRadius below measures that on a run's own order
+// of arrival, so the choice can be checked rather than trusted.
 struct RadiusWindow {
   double from = 0, to = 0;
 };
