@@ -476,4 +476,85 @@ TEST(GrowthEnsemble, RefusesWhatCannotBeSummed) {
   EXPECT_EQ(e.curve.back().at, static_cast<double>(small[small.size() - 2]));
 }
 
+// Clouds made with integer arithmetic alone (exact doubles), so that every
+// platform sees the same positions: a lattice walk with a third-of-a-unit
+// offset (quantised by rounding), and points spread over the whole
+// coordinate range, where the sums need every bit of their words.
+Cloud LatticeWalk(int points, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  Cloud c;
+  int64_t x = 0, y = 0;
+  for (int i = 0; i < points; ++i) {
+    c.Add(static_cast<double>(x) + 1.0 / 3.0, static_cast<double>(y) - 2.0 / 3.0);
+    const uint64_t step = gen() % 4;
+    (step < 2 ? x : y) += step % 2 ? 1 : -1;
+  }
+  return c;
+}
+
+Cloud FarSpread(int points, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  Cloud c;
+  for (int i = 0; i < points; ++i) {
+    const int64_t qx = static_cast<int64_t>(gen() >> 27) - (int64_t{1} << 36);
+    const int64_t qy = static_cast<int64_t>(gen() >> 27) - (int64_t{1} << 36);
+    c.Add(static_cast<double>(qx) / io::kFixedUnit, static_cast<double>(qy) / io::kFixedUnit);
+  }
+  return c;
+}
+
+uint64_t Fnv(const std::string& s) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char ch : s) h = (h ^ ch) * 1099511628211ull;
+  return h;
+}
+
+std::string LastLine(const std::string& s) {
+  const size_t end = s.find_last_not_of('\n');
+  return s.substr(s.rfind('\n', end) + 1, end - s.rfind('\n', end));
+}
+
+// Figures pinned to the bit: written and read back by other runs and other
+// builds, so any change in the exact arithmetic shows here.
+TEST(GrowthPinned, CurvesAndEnsembleTextsKeepTheirExactFigures) {
+  const std::string walk = io::CurveField(Track(LatticeWalk(5000, 3)));
+  const std::string far = io::CurveField(Track(FarSpread(3000, 4)));
+  EXPECT_EQ(Fnv(walk), 15099276977730134038u) << walk;
+  EXPECT_EQ(walk.substr(walk.rfind(';') + 1), "5000:1873674");
+  EXPECT_EQ(Fnv(far), 13068216807481500478u) << far;
+  EXPECT_EQ(far.substr(far.rfind(';') + 1), "3000:56252242496");
+
+  std::vector<io::GrowthRun> runs;
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    const Cloud c = LatticeWalk(3000 + 500 * static_cast<int>(seed), seed);
+    io::GyrationTracker t;
+    for (size_t i = 0; i < c.x.size(); ++i) ASSERT_TRUE(t.Add(c.x[i], c.y[i]));
+    runs.push_back({seed, t.Curve(), io::ProfileAbout(c.x, c.y, t.CentreX(), t.CentreY())});
+  }
+  io::EnsembleOptions o;
+  o.resamples = 50;
+  io::GrowthEnsemble e;
+  ASSERT_EQ(io::SummariseGrowth(runs, o, e), "");
+  const std::string curve = io::EnsembleCurveText(e), profile = io::EnsembleProfileRows(e);
+  EXPECT_EQ(Fnv(curve), 7635498026646830096u) << curve;
+  EXPECT_EQ(Fnv(profile), 15431180078004836657u) << profile;
+  EXPECT_EQ(LastLine(curve), "3444,6,20.265022,3.688327,1.505753,7968531,10875052774291") << io::DescribeGrowthEnsemble(e);
+
+  // Runs whose Rg is near the largest any cluster has: sums of squares
+  // past 64 bits, and variance numerators past 96.
+  std::mt19937_64 gen(9);
+  std::vector<io::GrowthRun> huge;
+  for (uint32_t seed = 0; seed < 1000; ++seed) {
+    io::GrowthRun r;
+    r.seed = seed;
+    for (uint64_t n : io::RecordedSizes(1000)) r.curve.push_back({n, (uint64_t{1} << 38) - (gen() >> 30)});
+    huge.push_back(r);
+  }
+  o.resamples = 0;
+  ASSERT_EQ(io::SummariseGrowth(huge, o, e), "");
+  const std::string hugeText = io::EnsembleCurveText(e);
+  EXPECT_EQ(Fnv(hugeText), 9883890954207316207u) << hugeText;
+  EXPECT_EQ(LastLine(hugeText), "1000,1000,4065203.519265,75242.784215,2379.385756,266417177838566,71002404188352085003378562");
+}
+
 }  // namespace
