@@ -12,6 +12,7 @@
 // fits, which are printed, never written back.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,7 +20,19 @@
 
 namespace io {
 
-using Wide = unsigned __int128;
+// An unsigned 128-bit integer in two words, for sums over particles and
+// runs that outgrow 64 bits; plain words, since not every compiler of the
+// programs has a 128-bit type.  Compared as numbers (hi first).
+struct Wide {
+  uint64_t hi = 0, lo = 0;
+  friend constexpr auto operator<=>(const Wide&, const Wide&) = default;
+};
+// Its decimal digits.
+std::string WideText(Wide v);
+// The same words read as two's complement, for signed sums.
+struct SignedWide {
+  uint64_t hi = 0, lo = 0;
+};
 
 // Fixed point for radii: a value v stands for v / 2^16 lattice units.
 inline constexpr int kFixedBits = 16;
@@ -62,8 +75,8 @@ class GyrationTracker {
 
  private:
   uint64_t count_ = 0;
-  __int128 sx_ = 0, sy_ = 0;  // sums of quantised coordinates
-  Wide s2_ = 0;               // sum of x^2 + y^2
+  SignedWide sx_, sy_;  // sums of quantised coordinates
+  Wide s2_;             // sum of x^2 + y^2
   int nextK_ = 13;
   uint64_t nextN_ = 10;
   GrowthCurve curve_;
@@ -164,7 +177,7 @@ struct PointStat {
   double at = 0;  // N or r
   uint64_t runs = 0;
   uint64_t sum = 0;
-  Wide sumSquares = 0;
+  Wide sumSquares;
   double mean = 0, sd = 0, se = 0;  // sd over runs (n-1); se = sd / sqrt(runs)
 };
 

@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <random>
 
 #include "io/ensemble.h"
+#include "io/growth_wide.h"
 
 namespace {
 
@@ -475,6 +478,170 @@ TEST(GrowthEnsemble, RefusesWhatCannotBeSummed) {
   ASSERT_EQ(e.curve.size(), small.size() - 1);
   EXPECT_EQ(e.curve.back().at, static_cast<double>(small[small.size() - 2]));
 }
+
+// The words of the exact sums at their edges: carries and borrows that
+// cross from one word into the next, the largest values, signed negatives.
+constexpr uint64_t kAll = ~uint64_t{0};
+using io::Wide;
+
+TEST(GrowthWide, AddAndSubtractCarryAcrossWords) {
+  struct Case {
+    Wide a, b, sum, difference;
+  };
+  const Case cases[] = {
+      {{0, kAll}, {0, 1}, {1, 0}, {0, kAll - 1}},
+      {{kAll, kAll}, {0, 1}, {0, 0}, {kAll, kAll - 1}},  // wraps at 2^128
+      {{1, 0}, {0, 1}, {1, 1}, {0, kAll}},                // borrow out of the low word
+      {{0, 0}, {0, 1}, {0, 1}, {kAll, kAll}},
+      {{5, 3}, {7, kAll}, {13, 2}, {kAll - 2, 4}},
+      {{kAll, kAll}, {kAll, kAll}, {kAll, kAll - 1}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(io::wide::Add(c.a, c.b), c.sum) << c.a.hi << ":" << c.a.lo;
+    EXPECT_EQ(io::wide::Sub(c.a, c.b), c.difference) << c.a.hi << ":" << c.a.lo;
+    EXPECT_EQ(io::wide::Sub(c.sum, c.b), c.a);
+  }
+  EXPECT_LT((Wide{0, kAll}), (Wide{1, 0}));  // the high word decides
+  EXPECT_LT((Wide{1, 0}), (Wide{1, 1}));
+}
+
+TEST(GrowthWide, ProductsKeepEveryBit) {
+  struct Case {
+    uint64_t a, b;
+    Wide product;
+  };
+  const Case cases[] = {
+      {kAll, kAll, {kAll - 1, 1}},
+      {uint64_t{1} << 32, uint64_t{1} << 32, {1, 0}},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, {0, 0xFFFFFFFE00000001u}},
+      {0x100000001u, 0xFFFFFFFFu, {0, kAll}},  // the middle column fills without spilling
+      {uint64_t{1} << 63, 2, {1, 0}},
+      {kAll, 2, {1, kAll - 1}},
+      {0, kAll, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(io::wide::Mul(c.a, c.b), c.product) << c.a << " * " << c.b;
+    EXPECT_EQ(io::wide::Mul(c.b, c.a), c.product) << c.b << " * " << c.a;
+  }
+  struct Wider {
+    Wide a, b;
+    uint64_t w[4];
+  };
+  const Wider wider[] = {
+      {{kAll, kAll}, {kAll, kAll}, {1, 0, kAll - 1, kAll}},  // (2^128 - 1)^2 = 2^256 - 2^129 + 1
+      {{1, 0}, {1, 0}, {0, 0, 1, 0}},
+      {{0, kAll}, {0, kAll}, {1, kAll - 1, 0, 0}},
+      {{kAll, kAll}, {0, 1}, {kAll, kAll, 0, 0}},
+      {{kAll, 0}, {kAll, 0}, {0, 0, 1, kAll - 1}},
+      {{0, 0}, {kAll, kAll}, {0, 0, 0, 0}},
+  };
+  for (const Wider& c : wider) {
+    const io::wide::U256 p = io::wide::Mul(c.a, c.b);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(p.w[i], c.w[i]) << "word " << i << " of " << c.a.hi << ":" << c.a.lo;
+  }
+  // Subtracting and comparing in 256 bits, borrowing through every word.
+  io::wide::U256 one, top;
+  one.w[0] = 1;
+  top.w[3] = 1;
+  const io::wide::U256 below = io::wide::Sub(top, one);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(below.w[i], kAll);
+  EXPECT_EQ(below.w[3], 0u);
+  EXPECT_TRUE(io::wide::NotAbove(below, top));
+  EXPECT_FALSE(io::wide::NotAbove(top, below));
+  EXPECT_TRUE(io::wide::NotAbove(top, top));
+  const io::wide::U256 four = io::wide::Times4(below);
+  EXPECT_EQ(four.w[0], kAll - 3);
+  EXPECT_EQ(four.w[1], kAll);
+  EXPECT_EQ(four.w[3], 3u);
+}
+
+TEST(GrowthWide, SignedSumsCrossZeroAndReachTheirEnds) {
+  struct Case {
+    std::vector<int64_t> adds;
+    bool negative;
+    Wide magnitude;
+    double value;
+  };
+  const int64_t least = std::numeric_limits<int64_t>::min(), most = std::numeric_limits<int64_t>::max();
+  const std::vector<Case> cases = {
+      {{-1}, true, {0, 1}, -1.0},
+      {{-1, 1}, false, {0, 0}, 0.0},
+      {{-5, 3, 4}, false, {0, 2}, 2.0},
+      {{least}, true, {0, uint64_t{1} << 63}, -9223372036854775808.0},
+      {{least, least}, true, {1, 0}, -18446744073709551616.0},
+      {{least, least, least}, true, {1, uint64_t{1} << 63}, -27670116110564327424.0},
+      {{most, most, 2}, false, {1, 0}, 18446744073709551616.0},
+      {{least, least, most, most, 1}, true, {0, 1}, -1.0},
+  };
+  for (const Case& c : cases) {
+    io::SignedWide s;
+    for (int64_t v : c.adds) s = io::wide::Add(s, v);
+    EXPECT_EQ(io::wide::Negative(s), c.negative) << c.adds.size();
+    EXPECT_EQ(io::wide::Magnitude(s), c.magnitude) << c.adds.size();
+    EXPECT_EQ(io::wide::ToDouble(s), c.value) << c.adds.size();
+  }
+  EXPECT_EQ(io::wide::Magnitude(io::SignedWide{uint64_t{1} << 63, 0}), (Wide{uint64_t{1} << 63, 0}));  // -2^127
+  EXPECT_EQ(io::wide::Magnitude(least), uint64_t{1} << 63);
+  EXPECT_EQ(io::wide::Magnitude(int64_t{-7}), 7u);
+}
+
+TEST(GrowthWide, ConvertsToTheNearestDoubleAndToDecimal) {
+  // 2^53 + 1 and 2^53 + 3 lie halfway between doubles: ties go to even,
+  // unless a bit far below in the low word breaks the tie.
+  const uint64_t odd1 = (uint64_t{1} << 53) + 1, odd3 = (uint64_t{1} << 53) + 3;
+  struct Case {
+    Wide v;
+    double nearest;
+  };
+  const Case cases[] = {
+      {{0, odd1}, 9007199254740992.0},
+      {{odd1 << 6, 0}, std::ldexp(9007199254740992.0, 70)},
+      {{odd1 << 6, 1}, std::ldexp(9007199254740994.0, 70)},
+      {{odd3 << 6, 0}, std::ldexp(9007199254740996.0, 70)},
+      {{odd1 >> 1, uint64_t{1} << 63}, std::ldexp(9007199254740992.0, 63)},  // the tie straddles the words
+      {{odd1 >> 1, (uint64_t{1} << 63) | 1}, std::ldexp(9007199254740994.0, 63)},
+      {{kAll, kAll}, std::ldexp(1.0, 128)},
+      {{1, 0}, 18446744073709551616.0},
+      {{0, 0}, 0.0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(io::wide::ToDouble(c.v), c.nearest) << c.v.hi << ":" << c.v.lo;
+
+  EXPECT_EQ(io::WideText({0, 0}), "0");
+  EXPECT_EQ(io::WideText({0, 10}), "10");
+  EXPECT_EQ(io::WideText({0, kAll}), "18446744073709551615");
+  EXPECT_EQ(io::WideText({1, 0}), "18446744073709551616");
+  EXPECT_EQ(io::WideText({5421010862427522170u, 687399551400673280u}), "100000000000000000000000000000000000000");
+  EXPECT_EQ(io::WideText({kAll, kAll}), "340282366920938463463374607431768211455");
+}
+
+#ifdef __SIZEOF_INT128__
+// Where the compiler has a 128-bit type, the words agree with it on
+// random operands of every length.
+TEST(GrowthWide, AgreesWithTheNativeType) {
+  using U = unsigned __int128;
+  const auto native = [](Wide w) { return (static_cast<U>(w.hi) << 64) | w.lo; };
+  std::mt19937_64 gen(12);
+  const auto operand = [&] {
+    const int bits = static_cast<int>(gen() % 129);
+    const U v = (static_cast<U>(gen()) << 64) | gen();
+    return bits == 0 ? Wide{} : Wide{static_cast<uint64_t>((v >> (128 - bits)) >> 64), static_cast<uint64_t>(v >> (128 - bits))};
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const Wide a = operand(), b = operand();
+    EXPECT_EQ(native(io::wide::Add(a, b)), native(a) + native(b));
+    EXPECT_EQ(native(io::wide::Sub(a, b)), native(a) - native(b));
+    EXPECT_EQ(native(io::wide::Mul(a.lo, b.lo)), static_cast<U>(a.lo) * b.lo);
+    EXPECT_EQ(native(io::wide::Low(io::wide::Mul(a, b))), native(a) * native(b));
+    EXPECT_EQ(io::wide::ToDouble(a), static_cast<double>(native(a))) << a.hi << ":" << a.lo;
+    EXPECT_EQ(a < b, native(a) < native(b));
+    if (i % 20 == 0) {
+      std::string digits;
+      for (U v = native(a); v; v /= 10) digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+      EXPECT_EQ(io::WideText(a), digits.empty() ? "0" : digits);
+    }
+  }
+}
+#endif
 
 // Clouds made with integer arithmetic alone (exact doubles), so that every
 // platform sees the same positions: a lattice walk with a third-of-a-unit
