@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <random>
 
 #include "io/ensemble.h"
@@ -31,7 +32,7 @@ long double BruteGyration(const Cloud& c, size_t n) {
 
 Cloud Ring(int points, double radius) {
   Cloud c;
-  for (int i = 0; i < points; ++i) c.Add(radius * std::cos(2 * M_PI * i / points), radius * std::sin(2 * M_PI * i / points));
+  for (int i = 0; i < points; ++i) c.Add(radius * std::cos(2 * std::numbers::pi * i / points), radius * std::sin(2 * std::numbers::pi * i / points));
   return c;
 }
 
