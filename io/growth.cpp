@@ -7,70 +7,27 @@
 #include <cmath>
 #include <cstdio>
 
+#include "io/growth_wide.h"
+
 namespace io {
 
 namespace {
 
-// Unsigned 256-bit integers, just enough to hold N sum(r^2) - (sum x)^2 -
-// (sum y)^2 and the rounding test on it without loss.
-struct U256 {
-  uint64_t w[4] = {0, 0, 0, 0};  // least significant first
-};
-
-U256 Mul(Wide a, Wide b) {
-  const uint64_t a0 = static_cast<uint64_t>(a), a1 = static_cast<uint64_t>(a >> 64);
-  const uint64_t b0 = static_cast<uint64_t>(b), b1 = static_cast<uint64_t>(b >> 64);
-  const Wide p00 = static_cast<Wide>(a0) * b0, p01 = static_cast<Wide>(a0) * b1;
-  const Wide p10 = static_cast<Wide>(a1) * b0, p11 = static_cast<Wide>(a1) * b1;
-  U256 r;
-  r.w[0] = static_cast<uint64_t>(p00);
-  const Wide mid = (p00 >> 64) + static_cast<uint64_t>(p01) + static_cast<uint64_t>(p10);
-  r.w[1] = static_cast<uint64_t>(mid);
-  const Wide high = (mid >> 64) + (p01 >> 64) + (p10 >> 64) + static_cast<uint64_t>(p11);
-  r.w[2] = static_cast<uint64_t>(high);
-  r.w[3] = static_cast<uint64_t>((high >> 64) + (p11 >> 64));
-  return r;
-}
-
-U256 Sub(const U256& a, const U256& b) {  // a >= b
-  U256 r;
-  uint64_t borrow = 0;
-  for (int i = 0; i < 4; ++i) {
-    const uint64_t d = a.w[i] - b.w[i];
-    const uint64_t out = d - borrow;
-    borrow = (a.w[i] < b.w[i]) || (d < borrow) ? 1 : 0;
-    r.w[i] = out;
-  }
-  return r;
-}
-
-U256 Times4(const U256& a) {
-  U256 r;
-  for (int i = 3; i >= 0; --i) r.w[i] = (a.w[i] << 2) | (i > 0 ? a.w[i - 1] >> 62 : 0);
-  return r;
-}
-
-bool NotAbove(const U256& a, const U256& b) {
-  for (int i = 3; i >= 0; --i)
-    if (a.w[i] != b.w[i]) return a.w[i] < b.w[i];
-  return true;
-}
+using wide::U256;
 
 double Approx(const U256& a) {
   return ((static_cast<double>(a.w[3]) * 18446744073709551616.0 + static_cast<double>(a.w[2])) * 18446744073709551616.0 +
           static_cast<double>(a.w[1])) * 18446744073709551616.0 + static_cast<double>(a.w[0]);
 }
 
-Wide Magnitude(__int128 v) { return v < 0 ? static_cast<Wide>(-v) : static_cast<Wide>(v); }
-
 // round(sqrt(num) / n), halves up: the largest k with (2k-1)^2 n^2 <= 4 num.
 uint64_t RoundedRoot(const U256& num, uint64_t n) {
-  const U256 four = Times4(num);
-  const Wide n2 = static_cast<Wide>(n) * n;
+  const U256 four = wide::Times4(num);
+  const Wide n2 = wide::Mul(n, n);
   const auto fits = [&](uint64_t k) {
     if (k == 0) return true;
-    const Wide odd = 2 * static_cast<Wide>(k) - 1;
-    return NotAbove(Mul(odd * odd, n2), four);
+    const Wide odd = wide::Sub(wide::Add(wide::From(k), wide::From(k)), wide::From(1));
+    return wide::NotAbove(wide::Mul(wide::Low(wide::Mul(odd, odd)), n2), four);
   };
   // The floating guess is within one or two of the answer; the integer test decides.
   uint64_t k = static_cast<uint64_t>(std::sqrt(Approx(num)) / static_cast<double>(n) + 0.5);
@@ -123,8 +80,8 @@ const std::vector<uint64_t>& GridSizes() {
       uint64_t lo = 1, hi = uint64_t{1} << 40;
       while (hi - lo > 1) {
         const uint64_t mid = lo + (hi - lo) / 2;
-        const Wide sq = static_cast<Wide>(mid) * mid;
-        (NotAbove(Mul(sq, sq), power) ? lo : hi) = mid;
+        const Wide sq = wide::Mul(mid, mid);
+        (wide::NotAbove(wide::Mul(sq, sq), power) ? lo : hi) = mid;
       }
       const uint64_t n = (lo + 1) / 2;
       if (s.empty() || s.back() != n) s.push_back(n);
@@ -165,13 +122,6 @@ std::string Shown(std::string_view s) {
   return "'" + out + (s.size() > 40 ? "...'" : "'");
 }
 
-std::string WideText(Wide v) {
-  if (v == 0) return "0";
-  std::string s;
-  for (; v; v /= 10) s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-  return s;
-}
-
 // A whole number with nothing around it; "" when it is one, else why not.
 std::string Count(std::string_view s, uint64_t most, uint64_t& out) {
   if (s.empty()) return "missing (cut short?)";
@@ -209,8 +159,8 @@ PointStat Stat(double at, uint64_t runs, uint64_t sum, Wide squares, double unit
   s.mean = static_cast<double>(sum) / static_cast<double>(runs) / unit;
   if (runs > 1) {
     // The sample variance from the sums, exact up to the last division.
-    const Wide num = static_cast<Wide>(runs) * squares - static_cast<Wide>(sum) * sum;
-    s.sd = std::sqrt(static_cast<double>(num) / (static_cast<double>(runs) * static_cast<double>(runs - 1))) / unit;
+    const Wide num = wide::Sub(wide::Low(wide::Mul(wide::From(runs), squares)), wide::Mul(sum, sum));
+    s.sd = std::sqrt(wide::ToDouble(num) / (static_cast<double>(runs) * static_cast<double>(runs - 1))) / unit;
     s.se = s.sd / std::sqrt(static_cast<double>(runs));
   }
   return s;
@@ -305,6 +255,8 @@ DimensionEstimate Estimate(const Table& t, const EnsembleOptions& o) {
 
 }  // namespace
 
+std::string WideText(Wide v) { return wide::Text(v); }
+
 uint64_t GrowthGridSize(int k) {
   const auto& s = GridSizes();
   if (k < 13) return 0;
@@ -338,9 +290,10 @@ bool GyrationTracker::Add(double x, double y) {
   // position is the same everywhere.
   const int64_t qx = std::llround(x * kFixedUnit), qy = std::llround(y * kFixedUnit);
   ++count_;
-  sx_ += qx;
-  sy_ += qy;
-  s2_ += static_cast<Wide>(static_cast<__int128>(qx) * qx) + static_cast<Wide>(static_cast<__int128>(qy) * qy);
+  sx_ = wide::Add(sx_, qx);
+  sy_ = wide::Add(sy_, qy);
+  const uint64_t ax = wide::Magnitude(qx), ay = wide::Magnitude(qy);
+  s2_ = wide::Add(s2_, wide::Add(wide::Mul(ax, ax), wide::Mul(ay, ay)));
   if (count_ == nextN_) {
     curve_.push_back({count_, Gyration()});
     nextN_ = GrowthGridSize(++nextK_);
@@ -351,16 +304,16 @@ bool GyrationTracker::Add(double x, double y) {
 uint64_t GyrationTracker::Gyration() const {
   if (count_ < 2) return 0;
   // N^2 Rg^2 = N sum(x^2 + y^2) - (sum x)^2 - (sum y)^2, exactly.
-  const Wide ax = Magnitude(sx_), ay = Magnitude(sy_);
-  const U256 spread = Sub(Sub(Mul(count_, s2_), Mul(ax, ax)), Mul(ay, ay));
+  const Wide ax = wide::Magnitude(sx_), ay = wide::Magnitude(sy_);
+  const U256 spread = wide::Sub(wide::Sub(wide::Mul(wide::From(count_), s2_), wide::Mul(ax, ax)), wide::Mul(ay, ay));
   return RoundedRoot(spread, count_);
 }
 
 double GyrationTracker::CentreX() const {
-  return count_ ? static_cast<double>(sx_) / static_cast<double>(count_) / kFixedUnit : 0.0;
+  return count_ ? wide::ToDouble(sx_) / static_cast<double>(count_) / kFixedUnit : 0.0;
 }
 double GyrationTracker::CentreY() const {
-  return count_ ? static_cast<double>(sy_) / static_cast<double>(count_) / kFixedUnit : 0.0;
+  return count_ ? wide::ToDouble(sy_) / static_cast<double>(count_) / kFixedUnit : 0.0;
 }
 
 GrowthCurve GyrationTracker::Curve() const {
@@ -597,8 +550,9 @@ std::string SummariseGrowth(std::vector<GrowthRun> runs, const EnsembleOptions& 
       if (p.gyration > kMostFixedGyration) return who + "Rg beyond any cluster's";
     if (r.profile.empty() != runs[0].profile.empty()) return who + "a profile where other runs have none, or none where they have one";
     if (r.profile.size() > kMostProfileRadii) return who + "more profile radii than the grid has";
-    for (size_t j = 1; j < r.profile.size(); ++j)
-      if (r.profile[j] < r.profile[j - 1] || r.profile[j] > kMostGrowthParticles) return who + "profile falls or overflows";
+    for (size_t j = 0; j < r.profile.size(); ++j)
+      if ((j > 0 && r.profile[j] < r.profile[j - 1]) || r.profile[j] > kMostGrowthParticles)
+        return who + "profile falls or overflows";
   }
   const size_t n = runs.size();
   out.runs = n;
@@ -621,10 +575,10 @@ std::string SummariseGrowth(std::vector<GrowthRun> runs, const EnsembleOptions& 
     for (size_t j = 0; j < sizes.size(); ++j) curve.values[r].push_back(runs[r].curve[j].gyration);
   for (size_t j = 0; j < sizes.size(); ++j) {
     uint64_t sum = 0;
-    Wide squares = 0;
+    Wide squares;
     for (size_t r = 0; r < n; ++r) {
       sum += curve.values[r][j];
-      squares += static_cast<Wide>(curve.values[r][j]) * curve.values[r][j];
+      squares = wide::Add(squares, wide::Mul(curve.values[r][j], curve.values[r][j]));
     }
     out.curve.push_back(Stat(static_cast<double>(sizes[j]), n, sum, squares, kFixedUnit));
     curve.logAt.push_back(std::log(static_cast<double>(sizes[j])));
@@ -673,10 +627,10 @@ std::string SummariseGrowth(std::vector<GrowthRun> runs, const EnsembleOptions& 
     prof.lo = radii;
     for (size_t j = 0; j < radii; ++j) {
       uint64_t sum = 0;
-      Wide squares = 0;
+      Wide squares;
       for (size_t r = 0; r < n; ++r) {
         sum += prof.values[r][j];
-        squares += static_cast<Wide>(prof.values[r][j]) * prof.values[r][j];
+        squares = wide::Add(squares, wide::Mul(prof.values[r][j], prof.values[r][j]));
       }
       const double radius = ProfileRadius(j);
       out.profile.push_back(Stat(radius, n, sum, squares, 1.0));

@@ -12,6 +12,7 @@
 // fits, which are printed, never written back.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,7 +20,19 @@
 
 namespace io {
 
-using Wide = unsigned __int128;
+// An unsigned 128-bit integer in two words, for sums over particles and
+// runs that outgrow 64 bits; plain words, since not every compiler of the
+// programs has a 128-bit type.  Compared as numbers (hi first).
+struct Wide {
+  uint64_t hi = 0, lo = 0;
+  friend constexpr auto operator<=>(const Wide&, const Wide&) = default;
+};
+// Its decimal digits.
+std::string WideText(Wide v);
+// The same words read as two's complement, for signed sums.
+struct SignedWide {
+  uint64_t hi = 0, lo = 0;
+};
 
 // Fixed point for radii: a value v stands for v / 2^16 lattice units.
 inline constexpr int kFixedBits = 16;
@@ -62,8 +75,8 @@ class GyrationTracker {
 
  private:
   uint64_t count_ = 0;
-  __int128 sx_ = 0, sy_ = 0;  // sums of quantised coordinates
-  Wide s2_ = 0;               // sum of x^2 + y^2
+  SignedWide sx_, sy_;  // sums of quantised coordinates
+  Wide s2_;             // sum of x^2 + y^2
   int nextK_ = 13;
   uint64_t nextN_ = 10;
   GrowthCurve curve_;
@@ -121,12 +134,14 @@ RadialProfile ProfileAbout(const std::vector<double>& x, const std::vector<doubl
 std::string ProfileField(const RadialProfile& p);
 std::string ParseProfileField(std::string_view text, RadialProfile& out);
 
-// D from N(r) ~ r^D on the frozen part only.  Later particles stick on the
-// outer tips, where the harmonic measure is; the inner part is screened and
-// stops changing once the cluster is a few times larger.  The standard
-// window is from 4 lattice units (below it the lattice and the particles'
-// own size show) to half the radius of gyration, well inside the zone where
-// particles still arrive (it is centred near Rg and reaches inward a fraction of it).
+// D from N(r) ~ r^D on the frozen part only.  New particles stick where
+// the harmonic measure is, on the outer tips: arrivals crowd into an active
+// zone around the radius of gyration and out to the farthest tips, while
+// the fjords inside are screened and stop filling.  So the standard window
+// runs from 4 lattice units (below it the lattice and the particles' own
+// size show) to half the radius of gyration, where later growth adds almost
+// nothing to N(r).  FrozenRadius below measures that on a run's own order
+// of arrival, so the choice can be checked rather than trusted.
 struct RadiusWindow {
   double from = 0, to = 0;
 };
@@ -162,7 +177,7 @@ struct PointStat {
   double at = 0;  // N or r
   uint64_t runs = 0;
   uint64_t sum = 0;
-  Wide sumSquares = 0;
+  Wide sumSquares;
   double mean = 0, sd = 0, se = 0;  // sd over runs (n-1); se = sd / sqrt(runs)
 };
 

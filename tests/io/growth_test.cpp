@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numbers>
 #include <random>
 
 #include "io/ensemble.h"
+#include "io/growth_wide.h"
 
 namespace {
 
@@ -28,7 +32,7 @@ long double BruteGyration(const Cloud& c, size_t n) {
 
 Cloud Ring(int points, double radius) {
   Cloud c;
-  for (int i = 0; i < points; ++i) c.Add(radius * std::cos(2 * M_PI * i / points), radius * std::sin(2 * M_PI * i / points));
+  for (int i = 0; i < points; ++i) c.Add(radius * std::cos(2 * std::numbers::pi * i / points), radius * std::sin(2 * std::numbers::pi * i / points));
   return c;
 }
 
@@ -125,6 +129,8 @@ TEST(GrowthTracker, RoundsExactlyAndRefusesBadPositions) {
       {{{0, 0}, {q, 0}}, 1},                // 2^-17: a half rounds up
       {{{3, 4}, {-3, -4}}, 5 * 65536},      // 5
       {{{0, 0}, {0, 3 * q}}, 2},            // 1.5 units of 2^-16 round up to 2
+      {{{0, 0}, {2.9 * q, 0}}, 2},          // quantised to the nearest 2^-16: 3 units apart
+      {{{0, 0}, {-2.9 * q, 0}}, 2},
       {{{1e6, 1e6}, {1e6 + 1, 1e6}}, 32768}  // far out, no digits lost
   };
   for (const Case& c : cases) {
@@ -188,6 +194,13 @@ TEST(GrowthFit, RecoversDFromRgOfN) {
 TEST(GrowthProfile, SharesTheEnsembleGridAndCountsLikeTheDefinition) {
   for (size_t i = 0; i < io::kMostProfileRadii; ++i)
     EXPECT_NEAR(io::ProfileRadius(i), io::GridRadius(i), 1e-14 * io::GridRadius(i)) << i;
+  // On the lattice some distances fall on the grid's radii (1, sqrt 2, 2): they count as within.
+  const Cloud lattice = Disc(10);
+  const io::RadialProfile l = io::ProfileAbout(lattice.x, lattice.y, 0, 0);
+  EXPECT_EQ(l[0], 5u);
+  EXPECT_EQ(l[4], 9u);
+  EXPECT_EQ(l[8], 13u);
+  EXPECT_EQ(l.back(), lattice.x.size());
   const Cloud w = Wander(3000, 10.5, 5);
   const double cx = 14.25, cy = -3.5;
   const io::RadialProfile p = io::ProfileAbout(w.x, w.y, cx, cy);
@@ -465,6 +478,251 @@ TEST(GrowthEnsemble, RefusesWhatCannotBeSummed) {
   const std::vector<uint64_t> small = io::RecordedSizes(5000);
   ASSERT_EQ(e.curve.size(), small.size() - 1);
   EXPECT_EQ(e.curve.back().at, static_cast<double>(small[small.size() - 2]));
+}
+
+// The words of the exact sums at their edges: carries and borrows that
+// cross from one word into the next, the largest values, signed negatives.
+constexpr uint64_t kAll = ~uint64_t{0};
+using io::Wide;
+
+TEST(GrowthWide, AddAndSubtractCarryAcrossWords) {
+  struct Case {
+    Wide a, b, sum, difference;
+  };
+  const Case cases[] = {
+      {{0, kAll}, {0, 1}, {1, 0}, {0, kAll - 1}},
+      {{kAll, kAll}, {0, 1}, {0, 0}, {kAll, kAll - 1}},  // wraps at 2^128
+      {{1, 0}, {0, 1}, {1, 1}, {0, kAll}},                // borrow out of the low word
+      {{0, 0}, {0, 1}, {0, 1}, {kAll, kAll}},
+      {{5, 3}, {7, kAll}, {13, 2}, {kAll - 2, 4}},
+      {{kAll, kAll}, {kAll, kAll}, {kAll, kAll - 1}, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(io::wide::Add(c.a, c.b), c.sum) << c.a.hi << ":" << c.a.lo;
+    EXPECT_EQ(io::wide::Sub(c.a, c.b), c.difference) << c.a.hi << ":" << c.a.lo;
+    EXPECT_EQ(io::wide::Sub(c.sum, c.b), c.a);
+  }
+  EXPECT_LT((Wide{0, kAll}), (Wide{1, 0}));  // the high word decides
+  EXPECT_LT((Wide{1, 0}), (Wide{1, 1}));
+}
+
+TEST(GrowthWide, ProductsKeepEveryBit) {
+  struct Case {
+    uint64_t a, b;
+    Wide product;
+  };
+  const Case cases[] = {
+      {kAll, kAll, {kAll - 1, 1}},
+      {uint64_t{1} << 32, uint64_t{1} << 32, {1, 0}},
+      {0xFFFFFFFFu, 0xFFFFFFFFu, {0, 0xFFFFFFFE00000001u}},
+      {0x100000001u, 0xFFFFFFFFu, {0, kAll}},  // the middle column fills without spilling
+      {uint64_t{1} << 63, 2, {1, 0}},
+      {kAll, 2, {1, kAll - 1}},
+      {0, kAll, {0, 0}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(io::wide::Mul(c.a, c.b), c.product) << c.a << " * " << c.b;
+    EXPECT_EQ(io::wide::Mul(c.b, c.a), c.product) << c.b << " * " << c.a;
+  }
+  struct Wider {
+    Wide a, b;
+    uint64_t w[4];
+  };
+  const Wider wider[] = {
+      {{kAll, kAll}, {kAll, kAll}, {1, 0, kAll - 1, kAll}},  // (2^128 - 1)^2 = 2^256 - 2^129 + 1
+      {{1, 0}, {1, 0}, {0, 0, 1, 0}},
+      {{0, kAll}, {0, kAll}, {1, kAll - 1, 0, 0}},
+      {{kAll, kAll}, {0, 1}, {kAll, kAll, 0, 0}},
+      {{kAll, 0}, {kAll, 0}, {0, 0, 1, kAll - 1}},
+      {{0, 0}, {kAll, kAll}, {0, 0, 0, 0}},
+  };
+  for (const Wider& c : wider) {
+    const io::wide::U256 p = io::wide::Mul(c.a, c.b);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(p.w[i], c.w[i]) << "word " << i << " of " << c.a.hi << ":" << c.a.lo;
+  }
+  // Subtracting and comparing in 256 bits, borrowing through every word.
+  io::wide::U256 one, top;
+  one.w[0] = 1;
+  top.w[3] = 1;
+  const io::wide::U256 below = io::wide::Sub(top, one);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(below.w[i], kAll);
+  EXPECT_EQ(below.w[3], 0u);
+  EXPECT_TRUE(io::wide::NotAbove(below, top));
+  EXPECT_FALSE(io::wide::NotAbove(top, below));
+  EXPECT_TRUE(io::wide::NotAbove(top, top));
+  const io::wide::U256 four = io::wide::Times4(below);
+  EXPECT_EQ(four.w[0], kAll - 3);
+  EXPECT_EQ(four.w[1], kAll);
+  EXPECT_EQ(four.w[3], 3u);
+}
+
+TEST(GrowthWide, SignedSumsCrossZeroAndReachTheirEnds) {
+  struct Case {
+    std::vector<int64_t> adds;
+    bool negative;
+    Wide magnitude;
+    double value;
+  };
+  const int64_t least = std::numeric_limits<int64_t>::min(), most = std::numeric_limits<int64_t>::max();
+  const std::vector<Case> cases = {
+      {{-1}, true, {0, 1}, -1.0},
+      {{-1, 1}, false, {0, 0}, 0.0},
+      {{-5, 3, 4}, false, {0, 2}, 2.0},
+      {{least}, true, {0, uint64_t{1} << 63}, -9223372036854775808.0},
+      {{least, least}, true, {1, 0}, -18446744073709551616.0},
+      {{least, least, least}, true, {1, uint64_t{1} << 63}, -27670116110564327424.0},
+      {{most, most, 2}, false, {1, 0}, 18446744073709551616.0},
+      {{least, least, most, most, 1}, true, {0, 1}, -1.0},
+  };
+  for (const Case& c : cases) {
+    io::SignedWide s;
+    for (int64_t v : c.adds) s = io::wide::Add(s, v);
+    EXPECT_EQ(io::wide::Negative(s), c.negative) << c.adds.size();
+    EXPECT_EQ(io::wide::Magnitude(s), c.magnitude) << c.adds.size();
+    EXPECT_EQ(io::wide::ToDouble(s), c.value) << c.adds.size();
+  }
+  EXPECT_EQ(io::wide::Magnitude(io::SignedWide{uint64_t{1} << 63, 0}), (Wide{uint64_t{1} << 63, 0}));  // -2^127
+  EXPECT_EQ(io::wide::Magnitude(least), uint64_t{1} << 63);
+  EXPECT_EQ(io::wide::Magnitude(int64_t{-7}), 7u);
+}
+
+TEST(GrowthWide, ConvertsToTheNearestDoubleAndToDecimal) {
+  // 2^53 + 1 and 2^53 + 3 lie halfway between doubles: ties go to even,
+  // unless a bit far below in the low word breaks the tie.
+  const uint64_t odd1 = (uint64_t{1} << 53) + 1, odd3 = (uint64_t{1} << 53) + 3;
+  struct Case {
+    Wide v;
+    double nearest;
+  };
+  const Case cases[] = {
+      {{0, odd1}, 9007199254740992.0},
+      {{odd1 << 6, 0}, std::ldexp(9007199254740992.0, 70)},
+      {{odd1 << 6, 1}, std::ldexp(9007199254740994.0, 70)},
+      {{odd3 << 6, 0}, std::ldexp(9007199254740996.0, 70)},
+      {{odd1 >> 1, uint64_t{1} << 63}, std::ldexp(9007199254740992.0, 63)},  // the tie straddles the words
+      {{odd1 >> 1, (uint64_t{1} << 63) | 1}, std::ldexp(9007199254740994.0, 63)},
+      {{kAll, kAll}, std::ldexp(1.0, 128)},
+      {{1, 0}, 18446744073709551616.0},
+      {{0, 0}, 0.0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(io::wide::ToDouble(c.v), c.nearest) << c.v.hi << ":" << c.v.lo;
+
+  EXPECT_EQ(io::WideText({0, 0}), "0");
+  EXPECT_EQ(io::WideText({0, 10}), "10");
+  EXPECT_EQ(io::WideText({0, kAll}), "18446744073709551615");
+  EXPECT_EQ(io::WideText({1, 0}), "18446744073709551616");
+  EXPECT_EQ(io::WideText({5421010862427522170u, 687399551400673280u}), "100000000000000000000000000000000000000");
+  EXPECT_EQ(io::WideText({kAll, kAll}), "340282366920938463463374607431768211455");
+}
+
+#ifdef __SIZEOF_INT128__
+// Where the compiler has a 128-bit type, the words agree with it on
+// random operands of every length.
+TEST(GrowthWide, AgreesWithTheNativeType) {
+  using U = unsigned __int128;
+  const auto native = [](Wide w) { return (static_cast<U>(w.hi) << 64) | w.lo; };
+  std::mt19937_64 gen(12);
+  const auto operand = [&] {
+    const int bits = static_cast<int>(gen() % 129);
+    const U v = (static_cast<U>(gen()) << 64) | gen();
+    return bits == 0 ? Wide{} : Wide{static_cast<uint64_t>((v >> (128 - bits)) >> 64), static_cast<uint64_t>(v >> (128 - bits))};
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const Wide a = operand(), b = operand();
+    EXPECT_EQ(native(io::wide::Add(a, b)), native(a) + native(b));
+    EXPECT_EQ(native(io::wide::Sub(a, b)), native(a) - native(b));
+    EXPECT_EQ(native(io::wide::Mul(a.lo, b.lo)), static_cast<U>(a.lo) * b.lo);
+    EXPECT_EQ(native(io::wide::Low(io::wide::Mul(a, b))), native(a) * native(b));
+    EXPECT_EQ(io::wide::ToDouble(a), static_cast<double>(native(a))) << a.hi << ":" << a.lo;
+    EXPECT_EQ(a < b, native(a) < native(b));
+    if (i % 20 == 0) {
+      std::string digits;
+      for (U v = native(a); v; v /= 10) digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+      EXPECT_EQ(io::WideText(a), digits.empty() ? "0" : digits);
+    }
+  }
+}
+#endif
+
+// Clouds made with integer arithmetic alone (exact doubles), so that every
+// platform sees the same positions: a lattice walk with a third-of-a-unit
+// offset (quantised by rounding), and points spread over the whole
+// coordinate range, where the sums need every bit of their words.
+Cloud LatticeWalk(int points, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  Cloud c;
+  int64_t x = 0, y = 0;
+  for (int i = 0; i < points; ++i) {
+    c.Add(static_cast<double>(x) + 1.0 / 3.0, static_cast<double>(y) - 2.0 / 3.0);
+    const uint64_t step = gen() % 4;
+    (step < 2 ? x : y) += step % 2 ? 1 : -1;
+  }
+  return c;
+}
+
+Cloud FarSpread(int points, uint64_t seed) {
+  std::mt19937_64 gen(seed);
+  Cloud c;
+  for (int i = 0; i < points; ++i) {
+    const int64_t qx = static_cast<int64_t>(gen() >> 27) - (int64_t{1} << 36);
+    const int64_t qy = static_cast<int64_t>(gen() >> 27) - (int64_t{1} << 36);
+    c.Add(static_cast<double>(qx) / io::kFixedUnit, static_cast<double>(qy) / io::kFixedUnit);
+  }
+  return c;
+}
+
+uint64_t Fnv(const std::string& s) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char ch : s) h = (h ^ ch) * 1099511628211ull;
+  return h;
+}
+
+std::string LastLine(const std::string& s) {
+  const size_t end = s.find_last_not_of('\n');
+  return s.substr(s.rfind('\n', end) + 1, end - s.rfind('\n', end));
+}
+
+// Figures pinned to the bit: written and read back by other runs and other
+// builds, so any change in the exact arithmetic shows here.
+TEST(GrowthPinned, CurvesAndEnsembleTextsKeepTheirExactFigures) {
+  const std::string walk = io::CurveField(Track(LatticeWalk(5000, 3)));
+  const std::string far = io::CurveField(Track(FarSpread(3000, 4)));
+  EXPECT_EQ(Fnv(walk), 15099276977730134038u) << walk;
+  EXPECT_EQ(walk.substr(walk.rfind(';') + 1), "5000:1873674");
+  EXPECT_EQ(Fnv(far), 13068216807481500478u) << far;
+  EXPECT_EQ(far.substr(far.rfind(';') + 1), "3000:56252242496");
+
+  std::vector<io::GrowthRun> runs;
+  for (uint32_t seed = 1; seed <= 6; ++seed) {
+    const Cloud c = LatticeWalk(3000 + 500 * static_cast<int>(seed), seed);
+    io::GyrationTracker t;
+    for (size_t i = 0; i < c.x.size(); ++i) ASSERT_TRUE(t.Add(c.x[i], c.y[i]));
+    runs.push_back({seed, t.Curve(), io::ProfileAbout(c.x, c.y, t.CentreX(), t.CentreY())});
+  }
+  io::EnsembleOptions o;
+  o.resamples = 50;
+  io::GrowthEnsemble e;
+  ASSERT_EQ(io::SummariseGrowth(runs, o, e), "");
+  const std::string curve = io::EnsembleCurveText(e), profile = io::EnsembleProfileRows(e);
+  EXPECT_EQ(Fnv(curve), 7635498026646830096u) << curve;
+  EXPECT_EQ(Fnv(profile), 15431180078004836657u) << profile;
+  EXPECT_EQ(LastLine(curve), "3444,6,20.265022,3.688327,1.505753,7968531,10875052774291") << io::DescribeGrowthEnsemble(e);
+
+  // Runs whose Rg is near the largest any cluster has: sums of squares
+  // past 64 bits, and variance numerators past 96.
+  std::mt19937_64 gen(9);
+  std::vector<io::GrowthRun> huge;
+  for (uint32_t seed = 0; seed < 1000; ++seed) {
+    io::GrowthRun r;
+    r.seed = seed;
+    for (uint64_t n : io::RecordedSizes(1000)) r.curve.push_back({n, (uint64_t{1} << 38) - (gen() >> 30)});
+    huge.push_back(r);
+  }
+  o.resamples = 0;
+  ASSERT_EQ(io::SummariseGrowth(huge, o, e), "");
+  const std::string hugeText = io::EnsembleCurveText(e);
+  EXPECT_EQ(Fnv(hugeText), 9883890954207316207u) << hugeText;
+  EXPECT_EQ(LastLine(hugeText), "1000,1000,4065203.519265,75242.784215,2379.385756,266417177838566,71002404188352085003378562");
 }
 
 }  // namespace
