@@ -139,7 +139,20 @@ int32_t LatticeModel::DiscLimit(int32_t x, int32_t y, int32_t free, double rout2
 }
 
 uint32_t LatticeModel::Grow() {
-  const double rl = maxRadius_ + 5, rout = 2 * rl, rout2 = rout * rout;
+  const double rl = maxRadius_ + 5;
+  Walk(rl, 2 * rl);
+  Attach(x_, y_);
+  return static_cast<uint32_t>(particles_.size() - 1);
+}
+
+uint32_t LatticeModel::AddSite(int32_t x, int32_t y) {
+  if (occupied_.Test(x, y)) throw std::invalid_argument("site already occupied");
+  Attach(x, y);
+  return static_cast<uint32_t>(particles_.size() - 1);
+}
+
+void LatticeModel::Walk(double rl, double rout) {
+  const double rout2 = rout * rout;
   const double stick = stick_;
   Place([&] {
     const Vec u = UnitCircle(random_);
@@ -200,8 +213,8 @@ uint32_t LatticeModel::Grow() {
       }
       if (stick == 1 || random_.Uniform() < stick) {
         moves_ += moves;
-        Attach(x, y);
-        return static_cast<uint32_t>(particles_.size() - 1);
+        x_ = x, y_ = y;
+        return;
       }
     }
   }
