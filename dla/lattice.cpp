@@ -106,7 +106,7 @@ void LatticeModel::Attach(int32_t x, int32_t y) {
   if (r > maxRadius_) maxRadius_ = r;
 }
 
-int32_t LatticeModel::FreeSize(int32_t x, int32_t y) {
+[[gnu::always_inline]] inline int32_t LatticeModel::FreeAt(int32_t x, int32_t y) {
   int k = level_;
   if (levels_[k].Test(x >> k, y >> k)) {
     do --k;
@@ -123,10 +123,12 @@ int32_t LatticeModel::FreeSize(int32_t x, int32_t y) {
   return m + 1 + std::min(std::min(ox, m - ox), std::min(oy, m - oy));
 }
 
+int32_t LatticeModel::FreeSize(int32_t x, int32_t y) { return FreeAt(x, y); }
+
 // The largest half-size L <= free whose square stays inside the return
 // circle, so that a jump never passes a place where the plain walk would
 // have been sent back.
-int32_t LatticeModel::DiscLimit(int32_t x, int32_t y, int32_t free, double rout2) const {
+[[gnu::always_inline]] inline int32_t LatticeModel::DiscLimit(int32_t x, int32_t y, int32_t free, double rout2) const {
   const double a = std::abs(static_cast<double>(x)), b = std::abs(static_cast<double>(y));
   const auto fits = [&](double l) { return (a + l) * (a + l) + (b + l) * (b + l) <= rout2; };
   if (fits(free)) return free;
@@ -161,9 +163,10 @@ void LatticeModel::Walk(double rl, double rout) {
   int32_t x = x_, y = y_;
   uint64_t moves = 0;
   bool unitNext = false;  // after a biased jump refused at an occupied site
+  bool beside = sticky_.Test(x, y);  // at a sticking site, its draw failed
   for (;;) {
     const int32_t fromX = x, fromY = y;
-    if (sticky_.Test(x, y)) {
+    if (beside) {
       // Beside the cluster after a sticking draw that failed: the model's
       // own move, refused onto an occupied site.
       int32_t nx = x, ny = y;
@@ -176,7 +179,7 @@ void LatticeModel::Walk(double rl, double rout) {
       }
       if (!occupied_.Test(nx, ny)) x = nx, y = ny;
     } else {
-      int32_t free = unitNext ? 0 : FreeSize(x, y);
+      int32_t free = unitNext ? 0 : FreeAt(x, y);
       unitNext = false;
       if (free >= 2) free = DiscLimit(x, y, free, rout2);
       if (free >= 2) {
@@ -203,11 +206,14 @@ void LatticeModel::Walk(double rl, double rout) {
       const Vec p = ReturnToCircle(random_, {static_cast<double>(x), static_cast<double>(y)}, rl);
       Place(p);
       x = x_, y = y_;
+      beside = sticky_.Test(x, y);
       continue;
     }
-    if (sticky_.Test(x, y)) {
+    beside = sticky_.Test(x, y);
+    if (beside) {
       if (bias_ != 0 && occupied_.Test(x, y)) {
         x = fromX, y = fromY;
+        beside = false;  // jumps start only from free sites
         unitNext = true;
         continue;
       }

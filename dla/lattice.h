@@ -78,6 +78,7 @@ class LatticeModel final : public Model {
 
  private:
   void Walk(double rl, double rout);
+  int32_t FreeAt(int32_t x, int32_t y);
   void Attach(int32_t x, int32_t y);
   void Mark(int32_t x, int32_t y);
   int32_t DiscLimit(int32_t x, int32_t y, int32_t free, double rout2) const;
