@@ -160,10 +160,14 @@ std::vector<uint64_t> ExitTables::AliasMass(int index) const {
 }
 
 const ExitTables& ExitTables::For(Lattice lattice) {
-  static const ExitTables four(Lattice::Square4);
+  // Each made on first use only: a run needs one of them.
+  if (lattice == Lattice::Square4) {
+    static const ExitTables four(Lattice::Square4);
+    return four;
+  }
+  if (lattice != Lattice::Square8) throw std::invalid_argument("exit tables are for the square lattices");
   static const ExitTables eight(Lattice::Square8);
-  if (lattice == Lattice::Off) throw std::invalid_argument("exit tables are for the square lattices");
-  return lattice == Lattice::Square4 ? four : eight;
+  return eight;
 }
 
 }  // namespace dla
