@@ -119,8 +119,22 @@ void LatticeModel::Attach(int32_t x, int32_t y) {
     while (k < kLevels && !levels_[k + 1].Test(x >> (k + 1), y >> (k + 1))) ++k;
   }
   level_ = k;
-  const int32_t m = (int32_t{1} << k) - 1, ox = x & m, oy = y & m;
-  return m + 1 + std::min(std::min(ox, m - ox), std::min(oy, m - oy));
+  // The 3 x 3 blocks around the walker's are empty.  Its room reaches to
+  // the region's nearer edges; where the neighbouring blocks toward those
+  // edges are unmarked too, the region is a block wider that way.
+  const int32_t b = int32_t{1} << k, m = b - 1, ox = x & m, oy = y & m;
+  const int32_t bx = x >> k, by = y >> k;
+  const int32_t sx = 2 * ox < b ? -1 : 1, sy = 2 * oy < b ? -1 : 1;
+  const int32_t nearX = sx < 0 ? ox + b : 2 * b - 1 - ox, farX = sx < 0 ? 2 * b - 1 - ox : ox + b;
+  const int32_t nearY = sy < 0 ? oy + b : 2 * b - 1 - oy, farY = sy < 0 ? 2 * b - 1 - oy : oy + b;
+  const int32_t plainX = std::min(nearX, farX), plainY = std::min(nearY, farY);
+  const int32_t wideX = std::min(nearX + b, farX), wideY = std::min(nearY + b, farY);
+  const bool ex = !levels_[k].Test(bx + sx, by), ey = !levels_[k].Test(bx, by + sy);
+  if (ex && ey && !levels_[k].Test(bx + sx, by + sy)) return std::min(wideX, wideY);
+  int32_t free = std::min(plainX, plainY);
+  if (ex) free = std::max(free, std::min(wideX, plainY));
+  if (ey) free = std::max(free, std::min(plainX, wideY));
+  return free;
 }
 
 int32_t LatticeModel::FreeSize(int32_t x, int32_t y) { return FreeAt(x, y); }
