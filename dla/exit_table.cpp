@@ -105,7 +105,7 @@ ExitTables::ExitTables(Lattice lattice) {
     const uint32_t half = SizeOf(i);
     std::vector<double> share = SideExitShares(lattice, half);
     if (lattice == Lattice::Square4) share.pop_back();  // the unreachable corner
-    tables_[i] = {half, static_cast<uint32_t>(share.size()), cum_.size()};
+    tables_[i] = {half, static_cast<uint32_t>(share.size()), cum_.size(), 0, 0};
     double run = 0;
     for (size_t t = 0; t < share.size(); ++t) {
       run += share[t];
@@ -114,15 +114,60 @@ ExitTables::ExitTables(Lattice lattice) {
       if (!cum_.empty() && t > 0 && c < cum_.back()) c = cum_.back();
       cum_.push_back(c);
     }
+    BuildAlias(tables_[i]);
   }
   cum_.shrink_to_fit();
+  alias_.shrink_to_fit();
+}
+
+// Vose's construction in integers: every padded entry holds C = 2^61 /
+// 2^bits of mass, its own share up to its threshold and one alias's after.
+void ExitTables::BuildAlias(Table& t) {
+  int bits = 0;
+  while ((uint64_t{1} << bits) < t.count) ++bits;
+  if (bits == 0) bits = 1;  // a shift by 64 would be undefined
+  const uint64_t n = uint64_t{1} << bits, capacity = kTotal >> bits;
+  std::vector<uint64_t> mass(n, 0), threshold(n, 0), alias(n, 0);
+  for (uint64_t i = 0; i < t.count; ++i) mass[i] = cum_[t.first + i] - (i ? cum_[t.first + i - 1] : 0);
+  std::vector<uint64_t> small, large;
+  for (uint64_t i = 0; i < n; ++i) (mass[i] < capacity ? small : large).push_back(i);
+  while (!small.empty() && !large.empty()) {
+    const uint64_t s = small.back(), l = large.back();
+    small.pop_back();
+    threshold[s] = mass[s];
+    alias[s] = l;
+    mass[l] -= capacity - mass[s];
+    if (mass[l] < capacity) large.pop_back(), small.push_back(l);
+  }
+  // What is left holds exactly its capacity (the masses sum to n C).
+  for (uint64_t i : large) threshold[i] = capacity, alias[i] = i;
+  for (uint64_t i : small) threshold[i] = capacity, alias[i] = i;
+  t.bits = bits;
+  t.aliasFirst = alias_.size();
+  for (uint64_t i = 0; i < n; ++i) alias_.push_back(threshold[i] << bits | alias[i]);
+}
+
+std::vector<uint64_t> ExitTables::AliasMass(int index) const {
+  const Table& t = tables_[index];
+  const uint64_t n = uint64_t{1} << t.bits, capacity = kTotal >> t.bits, mask = n - 1;
+  std::vector<uint64_t> mass(n, 0);
+  for (uint64_t i = 0; i < n; ++i) {
+    const uint64_t e = alias_[t.aliasFirst + i], threshold = e >> t.bits;
+    mass[i] += threshold;
+    mass[e & mask] += capacity - threshold;
+  }
+  return mass;
 }
 
 const ExitTables& ExitTables::For(Lattice lattice) {
-  static const ExitTables four(Lattice::Square4);
+  // Each made on first use only: a run needs one of them.
+  if (lattice == Lattice::Square4) {
+    static const ExitTables four(Lattice::Square4);
+    return four;
+  }
+  if (lattice != Lattice::Square8) throw std::invalid_argument("exit tables are for the square lattices");
   static const ExitTables eight(Lattice::Square8);
-  if (lattice == Lattice::Off) throw std::invalid_argument("exit tables are for the square lattices");
-  return lattice == Lattice::Square4 ? four : eight;
+  return eight;
 }
 
 }  // namespace dla

@@ -72,17 +72,15 @@ class ExitTables {
     int32_t dx, dy;
   };
   Offset Draw(int index, uint64_t word, int32_t extra) const {
+    // Walker's alias method over the table padded to 2^bits entries: the
+    // top bits pick an entry, the next ones decide between it and its alias,
+    // the low three pick the side and the sign.  Exact in integers.
     const Table& t = tables_[index];
-    const uint64_t* cum = cum_.data() + t.first;
-    const uint64_t r = word >> 3;
-    // The first entry whose cumulative count exceeds r.
-    uint32_t lo = 0, n = t.count;
-    while (n > 1) {
-      const uint32_t half = n / 2;
-      if (cum[lo + half - 1] <= r) lo += half, n -= half;
-      else n = half;
-    }
-    const int32_t along = (word & 4) ? -static_cast<int32_t>(lo) : static_cast<int32_t>(lo);
+    const uint64_t e = alias_[t.aliasFirst + (word >> (64 - t.bits))];
+    const uint64_t r = (word >> 3) & ((uint64_t{1} << (61 - t.bits)) - 1);
+    const uint64_t mask = (uint64_t{1} << t.bits) - 1;
+    const uint64_t at = r < (e >> t.bits) ? (word >> (64 - t.bits)) : (e & mask);
+    const int32_t along = (word & 4) ? -static_cast<int32_t>(at) : static_cast<int32_t>(at);
     const int32_t across = static_cast<int32_t>(t.half) + extra;
     switch (word & 3) {
       case 0: return {across, along};
@@ -97,17 +95,24 @@ class ExitTables {
     const Table& t = tables_[index];
     return {cum_.begin() + t.first, cum_.begin() + t.first + t.count};
   }
-  uint64_t Bytes() const { return cum_.capacity() * sizeof(uint64_t) + sizeof(*this); }
+  // The mass (out of 2^61) that the alias table gives each entry, for tests.
+  std::vector<uint64_t> AliasMass(int index) const;
+  uint64_t Bytes() const { return (cum_.capacity() + alias_.capacity()) * sizeof(uint64_t) + sizeof(*this); }
 
   static constexpr uint64_t kTotal = uint64_t{1} << 61;
 
  private:
   struct Table {
     uint32_t half, count;
-    uint64_t first;
+    uint64_t first;  // in cum_ and in alias_ (padded, 2^bits entries)
+    uint64_t aliasFirst;
+    int bits;
   };
+  void BuildAlias(Table& t);
   Table tables_[kCount];
   std::vector<uint64_t> cum_;
+  // Per padded entry: its threshold (shifted up by bits) and its alias.
+  std::vector<uint64_t> alias_;
 };
 
 }  // namespace dla

@@ -61,10 +61,24 @@ class LatticeModel final : public Model {
   // Chebyshev distance of it; 0 when level 1 is marked.
   int32_t FreeSize(int32_t x, int32_t y);
   uint32_t IndexOf(int32_t x, int32_t y) const { return index_.Find(x, y, particles_); }
+  // Walks a walker launched on the circle of radius rl and returned to it
+  // from beyond rout until it sticks, and gives the site, adding nothing:
+  // the launch rule's own measurement uses it with circles of its choice.
+  struct Site {
+    int32_t x, y;
+  };
+  Site Contact(double rl, double rout) {
+    Walk(rl, rout);
+    return {x_, y_};
+  }
+  // Adds a particle at a site beside the cluster, for tests and targets.
+  uint32_t AddSite(int32_t x, int32_t y);
   // Bytes held now, counted from the structures themselves.
   uint64_t Bytes() const;
 
  private:
+  void Walk(double rl, double rout);
+  int32_t FreeAt(int32_t x, int32_t y);
   void Attach(int32_t x, int32_t y);
   void Mark(int32_t x, int32_t y);
   int32_t DiscLimit(int32_t x, int32_t y, int32_t free, double rout2) const;
