@@ -28,7 +28,7 @@ fail() {
 }
 
 # Figures that depend on the machine's speed.
-mask() { sed -E 's/[0-9.]+ s, [0-9]+ steps\/s/T s, S steps\/s/'; }
+mask() { sed -E 's/[0-9.]+ s, [0-9]+ steps\/s/T s, S steps\/s/; s/[0-9.]+ s, [0-9]+ particles\/s/T s, P particles\/s/'; }
 
 # The quick start is the README's part from its heading to the next one.
 quick=$(sed -n '/^## Quick start/,/^## /p' "$readme")
