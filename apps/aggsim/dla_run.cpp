@@ -279,6 +279,26 @@ int RunDla(const AggsimOptions& opt) {
     } else {
       std::fprintf(out, "too small for a mass-radius D\n");
     }
+    if (lattice != dla::Lattice::Off) {
+      // A lattice cluster grows along its axes (+1) or its diagonals (-1)
+      // as it grows large: shown by octave of radius, for the octaves that
+      // hold a hundredth of it.
+      std::string line = "anisotropy <cos 4 theta>:";
+      const std::vector<io::Shell> shells = io::Anisotropy(x, y);
+      for (size_t from = 0; from < shells.size(); from += 8) {
+        double sum = 0;
+        uint64_t n = 0;
+        const size_t to = std::min(shells.size(), from + 8);
+        for (size_t i = from; i < to; ++i) sum += shells[i].meanCos4 * static_cast<double>(shells[i].particles), n += shells[i].particles;
+        if (n * 100 < particles.size()) continue;
+        char item[80];
+        std::snprintf(item, sizeof item, " %.3f at r %.0f..%.0f,", sum / static_cast<double>(n),
+                      from == 0 ? 0.0 : shells[from - 1].outer, shells[to - 1].outer);
+        line += item;
+      }
+      if (line.back() == ',') line.pop_back();
+      std::fputs((line + "\n").c_str(), out);
+    }
   }
   if (opt.record) {
     io::EnsembleProfile one;
