@@ -47,8 +47,9 @@ uint32_t OffLattice::Grow() {
   const Vec start = UnitCircle(random_);
   double x = launch * start.x, y = launch * start.y;
   uint64_t moves = 0;
+  int level = 0;
   for (;;) {
-    const Clearance c = index_.Free(x, y);
+    const Clearance c = index_.Free(x, y, level);
     double free = c.free;
     const double r2 = x * x + y * y;
     if (r2 > far2) free = std::max(free, std::sqrt(r2) - maxRadius_ - 1);

@@ -15,9 +15,17 @@ namespace {
 constexpr double kSlack = 1e-9;
 // The tiles keep their own coarse occupancy for cells up to their size.
 constexpr int kTileLevels = 4;
+// A cell's entry (particle + 1) has this bit when more particles follow in
+// the links, so that a cell of one, the usual case, costs no link read.
+// The particles are fewer than 2^31.
+constexpr uint32_t kMore = 0x80000000u;
 
-inline bool Bit(const std::vector<uint64_t>& bits, uint32_t at) { return (bits[at >> 6] >> (at & 63)) & 1; }
-inline void SetBit(std::vector<uint64_t>& bits, uint32_t at) { bits[at >> 6] |= uint64_t{1} << (at & 63); }
+inline bool Bit(const std::vector<uint64_t>& bits, uint64_t at) {
+  return (bits[static_cast<size_t>(at >> 6)] >> (at & 63)) & 1;
+}
+inline void SetBit(std::vector<uint64_t>& bits, uint64_t at) {
+  bits[static_cast<size_t>(at >> 6)] |= uint64_t{1} << (at & 63);
+}
 
 inline double Min4(double a, double b, double c, double d) { return std::min(std::min(a, b), std::min(c, d)); }
 
@@ -117,12 +125,12 @@ void OffLatticeIndex::Enter(uint32_t index) {
   Tile& t = TileFor(ix >> kTileShift, iy >> kTileShift);
   const int lx = ix & 15, ly = iy & 15, cell = (ly << kTileShift) | lx;
   next_[index] = t.head[cell];
-  t.head[cell] = index + 1;
+  t.head[cell] = (index + 1) | (t.head[cell] != 0 ? kMore : 0);
   // A coarse cell already occupied has marked its block, and so has every
   // cell above it.
   for (Level& level : levels_) {
     const int32_t cx = ix >> level.shift, cy = iy >> level.shift;
-    const uint32_t at = (static_cast<uint32_t>(cy) << level.sideShift) | static_cast<uint32_t>(cx);
+    const uint64_t at = level.At(cx, cy);
     if (level.shift <= kTileLevels) {
       if (TakeTileCell(t, lx, ly, level.shift)) break;
     } else {
@@ -132,11 +140,11 @@ void OffLatticeIndex::Enter(uint32_t index) {
     const int32_t last = (int32_t{1} << level.sideShift) - 1;
     for (int32_t y = std::max(cy - 2, 0); y <= std::min(cy + 2, last); ++y)
       for (int32_t x = std::max(cx - 2, 0); x <= std::min(cx + 2, last); ++x)
-        SetBit(level.near, (static_cast<uint32_t>(y) << level.sideShift) | static_cast<uint32_t>(x));
+        SetBit(level.near, level.At(x, y));
   }
 }
 
-Clearance OffLatticeIndex::Free(double x, double y) const {
+Clearance OffLatticeIndex::Free(double x, double y, int& hint) const {
   const double side = 2 * half_;
   const double gx = x + half_, gy = y + half_;
   if (!(gx >= 0 && gx < side && gy >= 0 && gy < side)) {
@@ -162,11 +170,13 @@ Clearance OffLatticeIndex::Free(double x, double y) const {
       const Tile* const* row = tiles[(cy >> kTileShift) - ty0];
       const int rowCell = (cy & 15) << kTileShift;
       for (int32_t cx = ix - 2; cx <= ix + 2; ++cx) {
-        for (uint32_t h = row[(cx >> kTileShift) - tx0]->head[rowCell | (cx & 15)]; h != 0; h = next_[h - 1]) {
-          const Particle& q = particles_[h - 1];
+        for (uint32_t h = row[(cx >> kTileShift) - tx0]->head[rowCell | (cx & 15)]; h != 0;) {
+          const uint32_t i = (h & ~kMore) - 1;
+          const Particle& q = particles_[i];
           const double dx = x - q.x, dy = y - q.y;
           const double d2 = dx * dx + dy * dy;
-          if (d2 < best) best = d2, nearest = h - 1;
+          if (d2 < best) best = d2, nearest = i;
+          h = (h & kMore) != 0 ? next_[i] : 0;
         }
       }
     }
@@ -175,14 +185,23 @@ Clearance OffLatticeIndex::Free(double x, double y) const {
     if (best <= edge * edge) return {std::sqrt(best) - 1, nearest};
     return {edge - 1, kNone};
   }
-  size_t k = 0;  // the highest level whose 5 x 5 block around the point is empty
-  while (k < levels_.size()) {
-    const Level& level = levels_[k];
-    const uint32_t at = (static_cast<uint32_t>(iy >> level.shift) << level.sideShift) |
-                        static_cast<uint32_t>(ix >> level.shift);
-    if (Bit(level.near, at)) break;
-    ++k;
+  // The highest level whose 5 x 5 block around the point is empty.  Being
+  // marked only grows with the level, so the search may start anywhere:
+  // from the level found last time, which a walker seldom leaves by more
+  // than one.
+  const int top = static_cast<int>(levels_.size());
+  auto marked = [&](int k) {
+    const Level& level = levels_[static_cast<size_t>(k)];
+    return Bit(level.near, level.At(ix >> level.shift, iy >> level.shift));
+  };
+  int k = std::min(std::max(hint, 0), top);
+  if (k > 0 && marked(k - 1)) {
+    do --k;
+    while (k > 0 && marked(k - 1));
+  } else {
+    while (k < top && !marked(k)) ++k;
   }
+  hint = k;
   const double size = static_cast<double>(int32_t{1} << k);
   const double ux = gx - static_cast<double>((ix >> k) << k), uy = gy - static_cast<double>((iy >> k) << k);
   return {2 * size + Min4(ux, size - ux, uy, size - uy) - 1 - kSlack, kNone};

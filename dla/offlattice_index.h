@@ -55,7 +55,13 @@ class OffLatticeIndex {
   void Cover(double reach);
   double Half() const { return half_; }
 
-  Clearance Free(double x, double y) const;
+  // hint: the level this search found last, kept by the caller between
+  // calls; any value gives the same answer, a close one gives it sooner.
+  Clearance Free(double x, double y, int& hint) const;
+  Clearance Free(double x, double y) const {
+    int hint = 0;
+    return Free(x, y, hint);
+  }
 
   // Heap bytes held now, and the fine tiles in use.
   uint64_t Bytes() const;
@@ -79,6 +85,12 @@ class OffLatticeIndex {
     int sideShift = 0;               // 2^sideShift cells a side
     std::vector<uint64_t> near;      // a centre within two cells
     std::vector<uint64_t> occupied;  // a centre inside (levels above the tiles' own)
+    // Each word holds a block of 8 x 8 cells, so that a walker's next
+    // look is likely in the word it read last.
+    uint64_t At(int32_t cx, int32_t cy) const {
+      const uint64_t word = (static_cast<uint64_t>(cy >> 3) << (sideShift - 3)) | static_cast<uint64_t>(cx >> 3);
+      return (word << 6) | static_cast<uint64_t>(((cy & 7) << 3) | (cx & 7));
+    }
   };
 
   void Build();

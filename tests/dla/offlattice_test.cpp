@@ -107,6 +107,13 @@ TEST(OffLattice, RefusesStickingBelowOne) {
 // and named only when exact.
 void CheckPoint(const dla::OffLatticeIndex& index, const std::vector<dla::Particle>& particles, double x, double y) {
   const dla::Clearance c = index.Free(x, y);
+  // Where the level search starts changes nothing but its speed.
+  for (int start : {-1, 1, 3, 7, 40}) {
+    int hint = start;
+    const dla::Clearance h = index.Free(x, y, hint);
+    ASSERT_EQ(h.free, c.free) << "search from level " << start;
+    ASSERT_EQ(h.nearest, c.nearest) << "search from level " << start;
+  }
   const Nearest truth = BruteNearest(particles, x, y);
   ASSERT_LE(c.free, truth.distance - 1 + 1e-12) << "at " << x << ", " << y;
   if (truth.distance <= 2 - 1e-6) {
