@@ -15,10 +15,6 @@ namespace {
 constexpr double kSlack = 1e-9;
 // The tiles keep their own coarse occupancy for cells up to their size.
 constexpr int kTileLevels = 4;
-// A cell's entry (particle + 1) has this bit when more particles follow in
-// the links, so that a cell of one, the usual case, costs no link read.
-// The particles are fewer than 2^31.
-constexpr uint32_t kMore = 0x80000000u;
 
 inline bool Bit(const std::vector<uint64_t>& bits, uint64_t at) {
   return (bits[static_cast<size_t>(at >> 6)] >> (at & 63)) & 1;
@@ -125,7 +121,7 @@ void OffLatticeIndex::Enter(uint32_t index) {
   Tile& t = TileFor(ix >> kTileShift, iy >> kTileShift);
   const int lx = ix & 15, ly = iy & 15, cell = (ly << kTileShift) | lx;
   next_[index] = t.head[cell];
-  t.head[cell] = (index + 1) | (t.head[cell] != 0 ? kMore : 0);
+  t.head[cell] = index + 1;
   // A coarse cell already occupied has marked its block, and so has every
   // cell above it.
   for (Level& level : levels_) {
@@ -170,13 +166,11 @@ Clearance OffLatticeIndex::Free(double x, double y, int& hint) const {
       const Tile* const* row = tiles[(cy >> kTileShift) - ty0];
       const int rowCell = (cy & 15) << kTileShift;
       for (int32_t cx = ix - 2; cx <= ix + 2; ++cx) {
-        for (uint32_t h = row[(cx >> kTileShift) - tx0]->head[rowCell | (cx & 15)]; h != 0;) {
-          const uint32_t i = (h & ~kMore) - 1;
-          const Particle& q = particles_[i];
+        for (uint32_t h = row[(cx >> kTileShift) - tx0]->head[rowCell | (cx & 15)]; h != 0; h = next_[h - 1]) {
+          const Particle& q = particles_[h - 1];
           const double dx = x - q.x, dy = y - q.y;
           const double d2 = dx * dx + dy * dy;
-          if (d2 < best) best = d2, nearest = i;
-          h = (h & kMore) != 0 ? next_[i] : 0;
+          if (d2 < best) best = d2, nearest = h - 1;
         }
       }
     }
