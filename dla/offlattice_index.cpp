@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 namespace dla {
 
@@ -104,6 +105,10 @@ OffLatticeIndex::Tile& OffLatticeIndex::TileFor(int32_t tx, int32_t ty) {
 }
 
 void OffLatticeIndex::Add(uint32_t index) {
+  const Particle& p = particles_[index];
+  const double inside = half_ - (1 << kTileShift);
+  if (!(std::abs(p.x) < inside && std::abs(p.y) < inside))
+    throw std::out_of_range("off-lattice index: particle too near the grid's edge");
   if (next_.size() <= index) next_.resize(static_cast<size_t>(index) + 1, 0);
   Enter(index);
 }

@@ -48,7 +48,9 @@ class OffLatticeIndex {
   OffLatticeIndex& operator=(const OffLatticeIndex&) = delete;
 
   // Enters the particle just appended as particles[index]; its centre must
-  // lie inside the covered square less a margin of 4.
+  // lie a tile (16) or more inside the covered square's edge, so that every
+  // cell it marks has its 5 x 5 block's tiles in the grid (std::out_of_range
+  // otherwise).
   void Add(uint32_t index);
   // Grows the covered square (rebuilding the index) until it holds
   // |x|, |y| < reach.  Deterministic: it depends only on reach.

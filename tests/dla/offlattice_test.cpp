@@ -169,12 +169,15 @@ TEST(OffLatticeIndex, FreeDistanceNeverExceedsTheTruthAroundPlacedDiscs) {
   };
   add(0, 0);
   add(40.5, -7.25);
-  add(-50, 50);
+  add(-45, 45);
   for (int i = 0; i < 6; ++i) add(10 + 0.5 * i, 10 + (i % 2) * std::sqrt(0.75));  // a zigzag of touching discs
   CheckIndex(index, particles, 1);
   for (double x : {-2.0, -1.0, 0.0, 1.0, 2.0, 3.0, 40.0, 41.0, 42.5})
     for (double y : {-8.0, -7.0, -1.0, 0.0, 1.0, 2.0})
       CheckPoint(index, particles, x, y);
+  particles.push_back({60, 0, 0});  // too near the edge of |x| < 64
+  EXPECT_THROW(index.Add(static_cast<uint32_t>(particles.size() - 1)), std::out_of_range);
+  particles.pop_back();
   index.Cover(600);  // several doublings at once
   EXPECT_GE(index.Half(), 600);
   add(-500, 300);
