@@ -11,11 +11,13 @@ namespace dla {
 
 class OffLattice final : public Model {
  public:
-  // How close to a disc the walk stops and sticks: a walker stuck there lies
-  // at most this far from where it stopped, and its true first contact
-  // lies within a few times this along the surface, except with a chance
-  // of order kCapture.
-  static constexpr double kCapture = 1e-3;
+  // How close to a disc the walk stops and sticks.  The stuck centre lies
+  // at most this far from where the walk stopped; from there Brownian motion
+  // would first touch the disc within t * kCapture of that point but for a
+  // chance of about 2 / (pi t), and would get away to another disc only with
+  // a chance of order kCapture.  Each factor 10 smaller costs about 5 more
+  // jumps a particle.
+  static constexpr double kCapture = 1e-4;
 
   OffLattice(const Params& params, uint64_t reserve);
   uint32_t Grow() override;
