@@ -53,6 +53,7 @@ step runtime_tests 300 wine tests/runtime/runtime_tests.exe --gtest_brief=1
 step graph_tests 300 wine tests/graph/graph_tests.exe --gtest_brief=1
 step aggregation_tests 300 wine tests/aggregation/aggregation_tests.exe --gtest_brief=1
 step io_tests 120 wine tests/io/io_tests.exe --gtest_brief=1
+step dla_tests 600 wine tests/dla/dla_tests.exe --gtest_brief=1
 step aggsim_args_tests 120 wine tests/apps/aggsim/aggsim_args_tests.exe --gtest_brief=1
 step bench_args_tests 120 wine tests/bench/bench_args_tests.exe --gtest_brief=1
 step win32_window_tests 300 wine tests/win32/win32_window_tests.exe --gtest_brief=1
@@ -111,8 +112,23 @@ if [ -n "$linux_aggsim" ]; then
     "$linux_aggsim" --seed 12345 --rule radial --particles 3000 --trace "$prefix/linux.csv" >/dev/null &&
       trace windows "$prefix/linux.csv" --seed 12345 --rule radial --particles 3000
   }
-  export -f linux_trace
+  # The standard model: a seed grows the same cluster in each geometry, and
+  # the same ensemble table one and two runs at a time.
+  dla_traces() {
+    local ok=0
+    for lattice in off square4 square8; do
+      "$linux_aggsim" --model dla --lattice \$lattice --seed 5 --particles 20000 --trace "$prefix/dla-linux.csv" >/dev/null &&
+        trace dla-\$lattice "$prefix/dla-linux.csv" --model dla --lattice \$lattice --seed 5 --particles 20000 || ok=1
+    done
+    local args="--model dla --lattice square8 --seed 9 --particles 2000 --runs 3"
+    "$linux_aggsim" \$args --jobs 1 --csv "$prefix/dla-j1.csv" >/dev/null &&
+      wine apps/aggsim/aggsim.exe \$args --jobs 2 --csv "Z:$prefix/dla-j2.csv" >/dev/null &&
+      cmp "$prefix/dla-j1.csv" "$prefix/dla-j2.csv" || ok=1
+    return \$ok
+  }
+  export -f linux_trace dla_traces
   step trace_matches_linux 600 linux_trace
+  step dla_matches_linux 600 dla_traces
 else
   echo "  skipped trace_matches_linux: no Linux build in build/"
 fi
