@@ -69,3 +69,16 @@ constexpr bool IsNaN(Value v) { return (v.se & 0x7FFF) == 0x7FFF && (v.sig << 1)
 constexpr Value Negate(Value v) { return {v.sig, static_cast<uint16_t>(v.se ^ 0x8000)}; }
 
 }  // namespace sys::x87soft
+
+namespace sys::x87soft {
+
+// The launch angles pi * n / 1800 (n from 0 to 3599) as the programs
+// compute them, rounded to nearest at 64 bits, with the x87's own fcos and
+// fsin of each, kept as data generated on the unit: the unit's results are
+// not correctly rounded (at n = 600 its cosine is exactly 1/2), and the
+// launch points depend on every bit.  True, with the unit's results, when
+// `angle` is one of them.
+bool LaunchTrig(Value angle, Value& cos, Value& sin);
+constexpr int kLaunchAngles = 3600;
+
+}  // namespace sys::x87soft
