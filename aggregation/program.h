@@ -328,15 +328,16 @@ template <class Rule, class Surface = HookSurface>
   }
 }
 
-// Places the particle on the launch circle at angle SZOG.
-inline void Place() {
+// Places the particle on the launch circle at angle SZOG.  Both this and
+// Launch are part of their caller, as a report's frame lines show.
+[[gnu::always_inline]] inline void Place() {
   const Extended angle = Pi * static_cast<Extended>(SZOG) / 1800.0L;
   X = sys::ToInt16(sys::AddChecked(CentreX, sys::Round(R * Cos(angle))));
   Y = sys::ToInt16(sys::AddChecked(CentreY, sys::Round(R * Sin(angle))));
 }
 
 // Draws a launch angle and places the particle.
-inline void Launch() {
+[[gnu::always_inline]] inline void Launch() {
   SZOG = sys::ToInt16(sys::Random(3600));
   Place();
   ++Launched;
