@@ -47,7 +47,11 @@ void ShowControlWord() {
 
 TEST(FaultsDeathTest, HardwareFaultsHaveTheirNumbers) {
   EXPECT_EXIT((Arm(), *nowhere = 1), testing::ExitedWithCode(216), AGG_REPORT_RE(216));
+#if defined(__x86_64__) || defined(__i386__)
+  // Only x86 traps an integer division by zero; nothing of the system's
+  // relies on that trap, so elsewhere there is nothing to report.
   EXPECT_EXIT((Arm(), std::printf("%d", 7 / zero)), testing::ExitedWithCode(200), AGG_REPORT_RE(200));
+#endif
   EXPECT_EXIT((Arm(), Recurse(0)), testing::ExitedWithCode(202), AGG_REPORT_RE(202));
   EXPECT_EXIT((Arm(), IllegalInstruction()), testing::ExitedWithCode(217), AGG_REPORT_RE(217));
 }
