@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -257,6 +258,59 @@ TEST(X87Soft, EdgeCasesAgreeWithTheUnit) {
           const Outcome sw = InSoftware(static_cast<Op>(op), a, b, cw);
           if (!(hw == sw) && ++mismatches <= 20) ADD_FAILURE() << Describe(static_cast<Op>(op), a, b, cw, hw, sw);
         }
+  EXPECT_EQ(mismatches, 0);
+}
+
+// The generator's real path, Random's sum of three quotients, its fraction
+// and the scaled whole part, in software against the unit, at states of
+// every kind (random ones, and ones whose sum lies next to a whole number,
+// where the near-integer decisions fall).
+TEST(X87Soft, TheGeneratorsRealPathAgreesWithTheUnit) {
+  constexpr uint32_t kMod[3] = {500009u, 600011u, 765241u};
+  const int32_t bounds[] = {1, 2, 3, 7, 63, 64, 1000, 3600, 65536, 1000003, 0x7FFFFFFF};
+  std::mt19937_64 rng(0x6e4);
+  const uint16_t cw = 0x133F;
+  const uint16_t saved = 0x037F;
+  int mismatches = 0;
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t st[3];
+    for (int s = 0; s < 3; ++s) st[s] = static_cast<uint32_t>(rng() % kMod[s]);
+    if (i % 2) {
+      // c chosen so that a/M1 + b/M2 + c/M3 lands within a step of a whole number.
+      const double partial = static_cast<double>(st[0]) / kMod[0] + static_cast<double>(st[1]) / kMod[1];
+      const double want = std::ceil(partial) - partial;
+      st[2] = static_cast<uint32_t>(want * kMod[2] + static_cast<double>(rng() % 3) - 1.0) % kMod[2];
+    }
+    const int32_t n = bounds[rng() % (sizeof bounds / sizeof bounds[0])];
+    // The unit.
+    asm volatile("fldcw %0" : : "m"(cw));
+    volatile long double va = st[0], vb = st[1], vc = st[2], vn = n;
+    long double sum = va / 500009.0L;
+    sum = sum + vb / 600011.0L;
+    sum = sum + vc / 765241.0L;
+    if (sum >= 2.0L) sum = sum - 2.0L;
+    else if (sum >= 1.0L) sum = sum - 1.0L;
+    const long double scaled = sum * vn;
+    int64_t whole;
+    const uint16_t truncating = cw | 0x0C00;
+    asm volatile("fldcw %1\n\tfistpll %0\n\tfldcw %2" : "=m"(whole) : "m"(truncating), "m"(cw), "t"(scaled) : "st");
+    asm volatile("fldcw %0" : : "m"(saved));
+    // The software.
+    xs::Env env{cw, 0};
+    auto of = [](long double v) { return Sw(v); };
+    Value s = xs::Div(env, xs::FromInt64(st[0]), of(500009.0L));
+    s = xs::Add(env, s, xs::Div(env, xs::FromInt64(st[1]), of(600011.0L)));
+    s = xs::Add(env, s, xs::Div(env, xs::FromInt64(st[2]), of(765241.0L)));
+    if (xs::Compare(env, s, of(2.0L), false) != xs::Order::Less) s = xs::Sub(env, s, of(2.0L));
+    else if (xs::Compare(env, s, of(1.0L), false) != xs::Order::Less) s = xs::Sub(env, s, of(1.0L));
+    const Value sc = xs::Mul(env, s, xs::FromInt64(n));
+    const int64_t w = xs::ToInt(env, sc, 64, xs::kTowardZero);
+    if (!(Sw(sum) == s) || !(Sw(scaled) == sc) || whole != w) {
+      if (++mismatches <= 10)
+        ADD_FAILURE() << "states " << st[0] << " " << st[1] << " " << st[2] << " n " << n << ": unit " << whole
+                      << ", software " << w;
+    }
+  }
   EXPECT_EQ(mismatches, 0);
 }
 
