@@ -95,7 +95,13 @@ constexpr Value OfLongDouble(long double v) {
     return r;
   }
 #endif
+#if defined(__x86_64__) || defined(__i386__)
   const bool negative = __builtin_signbit(v);
+#else
+  // A quadruple-precision long double: its sign is its top bit.
+  static_assert(sizeof(long double) == 16);
+  const bool negative = (std::bit_cast<unsigned __int128>(v) >> 127) != 0;
+#endif
   if (v != v) return {0xC000000000000000u, static_cast<uint16_t>(negative ? 0xFFFF : 0x7FFF)};
   long double m = negative ? -v : v;
   const uint16_t sign = negative ? 0x8000 : 0;
