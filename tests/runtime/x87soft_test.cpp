@@ -194,10 +194,11 @@ class Operands {
   std::mt19937_64 rng_;
 };
 
-// Control words of every rounding and precision, all exceptions masked.
+// Control words of every rounding and precision (the reserved precision
+// too), all exceptions masked.
 uint16_t ControlWord(uint64_t bits) {
-  const uint16_t precision[] = {0x000, 0x200, 0x300};
-  return static_cast<uint16_t>(0x103F | precision[bits % 3] | (((bits / 3) % 4) << 10));
+  const uint16_t precision[] = {0x000, 0x100, 0x200, 0x300};
+  return static_cast<uint16_t>(0x103F | precision[bits % 4] | (((bits / 4) % 4) << 10));
 }
 
 std::string Describe(Op op, Value a, Value b, uint16_t cw, const Outcome& hw, const Outcome& sw) {
@@ -250,7 +251,7 @@ TEST(X87Soft, EdgeCasesAgreeWithTheUnit) {
                           {0xFFFFFFFF00000000u, 16383 + 31}, {0xFFFF000000000000u, 16383 + 15}};
   int mismatches = 0;
   for (int op = 0; op < static_cast<int>(Op::kCount); ++op)
-    for (uint64_t c = 0; c < 12; ++c)
+    for (uint64_t c = 0; c < 16; ++c)
       for (Value a : values)
         for (Value b : values) {
           const uint16_t cw = ControlWord(c);
