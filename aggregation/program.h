@@ -42,23 +42,11 @@ inline constexpr Extended StartRadius = 60.0L;
 inline constexpr Extended EscapeFactor = 1.05L;
 inline constexpr Extended RadiusStep = 3.0L;
 
-// x87 transcendental and root instructions, so that every build of the
-// programs computes the launch point and distances alike.
-inline Extended Cos(Extended a) {
-  Extended r;
-  asm("fcos" : "=t"(r) : "0"(a));
-  return r;
-}
-inline Extended Sin(Extended a) {
-  Extended r;
-  asm("fsin" : "=t"(r) : "0"(a));
-  return r;
-}
-inline Extended Sqrt(Extended a) {
-  Extended r;
-  asm("fsqrt" : "=t"(r) : "0"(a));
-  return r;
-}
+// The runtime's cosine, sine and root, alike in every build of the
+// programs, so that the launch point and distances are too.
+using sys::Cos;
+using sys::Sin;
+using sys::Sqrt;
 inline constexpr Extended Pi = 3.14159265358979323846264338327950288L;
 
 // Squared distance of (X, Y) from the centre, in checked 32-bit integers:
@@ -340,15 +328,16 @@ template <class Rule, class Surface = HookSurface>
   }
 }
 
-// Places the particle on the launch circle at angle SZOG.
-inline void Place() {
+// Places the particle on the launch circle at angle SZOG.  Both this and
+// Launch are part of their caller, as a report's frame lines show.
+[[gnu::always_inline]] inline void Place() {
   const Extended angle = Pi * static_cast<Extended>(SZOG) / 1800.0L;
   X = sys::ToInt16(sys::AddChecked(CentreX, sys::Round(R * Cos(angle))));
   Y = sys::ToInt16(sys::AddChecked(CentreY, sys::Round(R * Sin(angle))));
 }
 
 // Draws a launch angle and places the particle.
-inline void Launch() {
+[[gnu::always_inline]] inline void Launch() {
   SZOG = sys::ToInt16(sys::Random(3600));
   Place();
   ++Launched;

@@ -3,7 +3,10 @@
 // caller's.  An invalid conversion (out of range, NaN) is detected from the
 // status word with the fault masked and raised as run-time error 207 at the
 // caller, which is where an unmasked fault would have been reported too.
+#include "runtime/faults.h"
 #include "runtime/system.h"
+
+#if !AGG_SOFT_EXTENDED
 
 namespace sys {
 
@@ -35,6 +38,8 @@ uint16_t GetFPUControlWord() {
 }
 
 void SetFPUControlWord(uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw)); }
+
+void ResetFloatingUnit() { asm volatile("fninit"); }
 
 [[gnu::noinline]] int32_t Round(Extended x) {
   const uint16_t saved = GetFPUControlWord();
@@ -80,3 +85,5 @@ Extended Frac(Extended x) {
 }
 
 }  // namespace sys
+
+#endif

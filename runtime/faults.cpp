@@ -45,7 +45,7 @@ void JumpToHandleErrorFrame() {
   // A floating-point fault leaves the unit in an unknown state: start the
   // exit path from the programs' own control word.
   if (Reset_FPU[i]) {
-    asm volatile("fninit");
+    ResetFloatingUnit();
     SetFPUControlWord(FPUCW);
   }
   HandleErrorAddrFrame(Except_Error[i], Except_Eip[i], Except_Frame[i]);

@@ -18,6 +18,9 @@ extern void* Except_Frame[kMaxPendingFaults];
 // Records a fault; false when it must be left to the system (no frame, or
 // too many faults pending).
 bool SysHandleErrorFrame(uint8_t error, const void* eip, void* frame, bool resetFpu);
+// The floating-point unit put back to its start state, as after a fault
+// that left it in an unknown one.
+void ResetFloatingUnit();
 // Where the faulting thread resumes: takes the newest entry and raises it.
 [[noreturn]] void JumpToHandleErrorFrame();
 // After a stack overflow the exit sequence needs a stack of its own, one

@@ -36,12 +36,16 @@ inline Extended FracOfSum(Extended s) {
 // that truncates by itself needs a later processor than the 32-bit build
 // assumes.  Only Random(n) for larger n comes here, once a particle.
 inline int64_t TruncInRange(Extended p) {
+#if AGG_SOFT_EXTENDED
+  return static_cast<int64_t>(p);
+#else
   uint16_t saved;
   asm volatile("fnstcw %0" : "=m"(saved));
   const uint16_t truncating = saved | 0x0C00;
   int64_t r;
   asm volatile("fldcw %1\n\tfistpll %0\n\tfldcw %2" : "=m"(r) : "m"(truncating), "m"(saved), "t"(p) : "st");
   return r;
+#endif
 }
 
 // One step of the three states.

@@ -3,6 +3,7 @@
 #include "runtime/random_lanes.h"
 
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -55,6 +56,37 @@ struct Sse2 {
 };
 #endif
 
+// One double a register, in plain code: the lanes where the processor's
+// vector set is not one of the above.  A comparison's mask is a double
+// with every bit set, as in the vector sets.
+struct Portable {
+  using V = double;
+  static constexpr int kWidth = 1;
+  static V Set(double v) { return v; }
+  static V Load(const uint32_t* p) { return static_cast<double>(static_cast<int32_t>(*p)); }
+  static void Store(int32_t* p, V v) { *p = static_cast<int32_t>(v); }
+  static V Add(V a, V b) { return a + b; }
+  static V Sub(V a, V b) { return a - b; }
+  static V Mul(V a, V b) { return a * b; }
+  static V And(V a, V b) { return std::bit_cast<V>(std::bit_cast<uint64_t>(a) & std::bit_cast<uint64_t>(b)); }
+  static V Or(V a, V b) { return std::bit_cast<V>(std::bit_cast<uint64_t>(a) | std::bit_cast<uint64_t>(b)); }
+  static V Mask(bool m) { return std::bit_cast<V>(m ? ~uint64_t{0} : uint64_t{0}); }
+  static V Less(V a, V b) { return Mask(a < b); }
+  static V NotLess(V a, V b) { return Mask(a >= b); }
+  static V Blend(V no, V yes, V mask) { return std::bit_cast<uint64_t>(mask) != 0 ? yes : no; }
+  // Every value the kernel floors is at least 0 and below 2^40, where
+  // truncation is the floor and one instruction on every processor.
+  static V Floor(V y) { return static_cast<double>(static_cast<int64_t>(y)); }
+  // The quotient's whole part is off by at most one either way (the
+  // product rounds); one correction each way makes the least remainder.
+  static V Mod(V p, V M, V inverse) {
+    V rest = p - Floor(p * inverse) * M;
+    if (rest < 0) rest += M;
+    if (rest >= M) rest -= M;
+    return rest;
+  }
+};
+
 void FillOneAtATime(uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& out) {
   for (int i = 0; i < ThirdsBlock::kSize; ++i) {
     a = StepOf(0, a), b = StepOf(1, b), c = StepOf(2, c);
@@ -71,7 +103,7 @@ Lanes Available() {
 #endif
   return Lanes::SSE2;
 #else
-  return Lanes::None;
+  return Lanes::Portable;
 #endif
 }
 
@@ -82,6 +114,7 @@ Lanes FromEnvironment() {
   if (v == nullptr) return LanesAvailable();
   if (std::strcmp(v, "none") == 0) return Lanes::None;
   if (std::strcmp(v, "sse2") == 0) return Narrowed(Lanes::SSE2);
+  if (std::strcmp(v, "portable") == 0) return Narrowed(Lanes::Portable);
   return LanesAvailable();
 }
 
@@ -110,6 +143,7 @@ const char* LanesName(Lanes lanes) {
   switch (lanes) {
     case Lanes::AVX2: return "AVX2";
     case Lanes::SSE2: return "SSE2";
+    case Lanes::Portable: return "portable";
     default: return "none";
   }
 }
@@ -122,6 +156,7 @@ void FillThirds(Lanes lanes, uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& ou
 #ifdef AGG_LANES_X86
     case Lanes::SSE2: FillLanes<Sse2, 8>(a, b, c, out); return;
 #endif
+    case Lanes::Portable: FillLanes<Portable, 8>(a, b, c, out); return;
     default: FillOneAtATime(a, b, c, out); return;
   }
 }

@@ -27,11 +27,12 @@ struct ThirdsBlock {
 };
 
 // The instruction sets the lanes can use, narrowest first.  None means the
-// walk draws one number at a time.
-enum class Lanes : uint8_t { None, SSE2, AVX2 };
+// walk draws one number at a time; Portable is the lanes' computation in
+// plain code, for any processor.
+enum class Lanes : uint8_t { None, Portable, SSE2, AVX2 };
 
 // The widest set this processor has, or the narrower one that the
-// environment variable AGG_LANES ("avx2", "sse2" or "none") asks for;
+// environment variable AGG_LANES ("avx2", "sse2", "portable" or "none") asks for;
 // decided at the first call.
 Lanes LanesInUse();
 // Overrides that choice (the benchmark measures the walk without lanes);

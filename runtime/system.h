@@ -6,14 +6,10 @@
 #include <cstdint>
 #include <limits>
 
+#include "runtime/extended.h"
 #include "runtime/procsvc.h"
 
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "all real arithmetic of the programs is 80-bit extended");
-
 namespace sys {
-
-using Extended = long double;
 
 // ---------------------------------------------------------------- generator
 extern uint32_t RandSeed;      // public: Randomize and programs may write it

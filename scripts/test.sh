@@ -22,6 +22,9 @@ if [ $quick -eq 1 ]; then
 fi
 bash scripts/deps.sh xvfb openbox man-db tmux imagemagick python3-pil gnuplot-nox
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The software extended type forced in place of the x87: the runtime's and
+# the programs' suites and the kept traces again (a few minutes).
+bash scripts/soft.sh
 # The same suite under the address and undefined-behaviour sanitizers, the
 # window tests under the thread sanitizer, and each fuzzer for a while.
 bash scripts/asan.sh

@@ -38,8 +38,9 @@ bool RootReaches(uint32_t s, Extended r) { return agg::Sqrt(static_cast<Extended
 uint32_t ExactLeast(Extended e) {
   if (!(e > 0.0L)) return 0;
   int exp = 0;
-  const Extended frac = std::frexp(e, &exp);  // e = frac · 2^exp, frac in [1/2, 1)
-  const uint64_t M = static_cast<uint64_t>(std::ldexp(frac, 64));
+  using std::frexp, std::ldexp;  // or the runtime's own, by argument lookup
+  const Extended frac = frexp(e, &exp);  // e = frac · 2^exp, frac in [1/2, 1)
+  const uint64_t M = static_cast<uint64_t>(ldexp(frac, 64));
   using U = unsigned __int128;
   // Below a power of two the spacing halves.
   const bool power = M == uint64_t{1} << 63;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "runtime/system.h"
+#include "runtime/x87soft.h"
 #include "tests/support/report.h"
 
 namespace {
@@ -74,5 +76,54 @@ TEST(ConversionsDeathTest, InvalidResultsAreRunTimeError207) {
   EXPECT_EXIT((testsupport::ReportToStderr(), sys::Trunc(nan)), testing::ExitedWithCode(207),
               AGG_REPORT_RE(207));
 }
+
+// The control word as the unit keeps it: reserved bits clear, bit 6 set.
+TEST(ControlWord, KeepsTheUnitsBits) {
+  const uint16_t saved = sys::GetFPUControlWord();
+  const struct {
+    uint16_t set, kept;
+  } cases[] = {{0x1332, 0x1372}, {0x0000, 0x0040}, {0xFFFF, 0x1F7F}, {0x037F, 0x037F}, {0x0C3F, 0x0C7F}};
+  for (const auto& c : cases) {
+    sys::SetFPUControlWord(c.set);
+    EXPECT_EQ(sys::GetFPUControlWord(), c.kept) << std::hex << c.set;
+  }
+  sys::SetFPUControlWord(saved);
+}
+
+#if defined(__x86_64__)
+[[gnu::noipa]] Extended Quotient(Extended a, Extended b) { return a / b; }
+[[gnu::noipa]] Extended Sum(Extended a, Extended b) { return a + b; }
+
+// The build's arithmetic follows the control word it was given, whichever
+// type it is: each rounding and precision against the software's own
+// routine under the same word.
+TEST(ControlWord, RoundingAndPrecisionApplyToTheArithmetic) {
+  const uint16_t saved = sys::GetFPUControlWord();
+  namespace xs = sys::x87soft;
+  auto bits = [](Extended x) {
+    const long double l = static_cast<long double>(x);
+    xs::Value v;
+    std::memcpy(&v.sig, &l, 8);
+    std::memcpy(&v.se, reinterpret_cast<const char*>(&l) + 8, 2);
+    return v;
+  };
+  int distinct = 0;
+  xs::Value previous{};
+  for (uint16_t precision : {0x000, 0x200, 0x300})
+    for (uint16_t rounding = 0; rounding < 4; ++rounding) {
+      const uint16_t cw = static_cast<uint16_t>(0x107F | precision | rounding << 10);
+      sys::SetFPUControlWord(cw);
+      const xs::Value q = bits(Quotient(-1.0L, 3.0L));
+      const xs::Value s = bits(Sum(1.0L, 1e-30L));
+      sys::SetFPUControlWord(saved);
+      xs::Env env{cw, 0};
+      EXPECT_EQ(q, xs::Div(env, bits(-1.0L), bits(3.0L))) << std::hex << cw;
+      EXPECT_EQ(s, xs::Add(env, bits(1.0L), bits(1e-30L))) << std::hex << cw;
+      distinct += !(q == previous);
+      previous = q;
+    }
+  EXPECT_GE(distinct, 6) << "the words give different quotients";
+}
+#endif
 
 }  // namespace

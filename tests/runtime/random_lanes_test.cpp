@@ -15,7 +15,7 @@ constexpr uint64_t M1 = 500009, M2 = 600011, M3 = 765241;
 constexpr uint64_t kMul[3] = {706, 774, 871};
 
 std::vector<sys::Lanes> SetsHere() {
-  std::vector<sys::Lanes> sets{sys::Lanes::None};
+  std::vector<sys::Lanes> sets{sys::Lanes::None, sys::Lanes::Portable};
   if (sys::LanesAvailable() >= sys::Lanes::SSE2) sets.push_back(sys::Lanes::SSE2);
   if (sys::LanesAvailable() >= sys::Lanes::AVX2) sets.push_back(sys::Lanes::AVX2);
   return sets;
