@@ -8,6 +8,8 @@
 
 #include <cstdio>
 #include <map>
+#include <ostream>
+#include <string>
 #include <utility>
 
 #include "dla/plain.h"
@@ -22,36 +24,25 @@ struct Case {
   double stick;
 };
 
-std::string CaseName(const testing::TestParamInfo<Case>& info) {
-  std::string name(dla::LatticeName(info.param.lattice));
-  if (info.param.stick != 1) name += "_stick" + std::to_string(static_cast<int>(info.param.stick * 100));
+std::string Name(const Case& c) {
+  std::string name(dla::LatticeName(c.lattice));
+  if (c.stick != 1) name += "_stick" + std::to_string(static_cast<int>(c.stick * 100));
   return name;
 }
-
-struct Size {
-  int clusters;
-  uint32_t particles;
-};
-
-// Chosen so that the quick suite's plain walks take a few seconds a
-// geometry; the long mode (AGG_DLA_LONG=1) grows more and larger clusters.
-Size SizeFor(dla::Lattice lattice) {
-  const bool off = lattice == dla::Lattice::Off;
-  if (dla_test::LongMode()) return off ? Size{150, 1200} : Size{400, 3000};
-  return off ? Size{40, 500} : Size{150, 1000};
-}
+std::string CaseName(const testing::TestParamInfo<Case>& info) { return Name(info.param); }
+void PrintTo(const Case& c, std::ostream* os) { *os << Name(c); }
 
 // Seeds of the three kinds of ensemble, apart so that none shares a seed.
 constexpr uint64_t kPlainSeeds = 1000, kOtherPlainSeeds = 50000, kAcceleratedSeeds = 90000;
 
 Ensemble GrowPlain(const Case& c, uint64_t firstSeed) {
-  const Size size = SizeFor(c.lattice);
+  const dla_test::Size size = dla_test::SizeFor(c.lattice);
   return dla_test::Grow([](const dla::Params& p) { return dla::MakePlainModel(p); },
                         {.lattice = c.lattice, .stick = c.stick}, firstSeed, size.clusters, size.particles);
 }
 
 Ensemble GrowAccelerated(const Case& c, double testBias) {
-  const Size size = SizeFor(c.lattice);
+  const dla_test::Size size = dla_test::SizeFor(c.lattice);
   return dla_test::Grow([&](const dla::Params& p) { return dla::MakeModel(p, size.particles); },
                         {.lattice = c.lattice, .stick = c.stick, .testBias = testBias}, kAcceleratedSeeds,
                         size.clusters, size.particles);

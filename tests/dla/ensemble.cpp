@@ -153,4 +153,12 @@ bool LongMode() {
   return v != nullptr && std::string_view(v) == "1";
 }
 
+// Chosen so that the quick suite's plain walks take a few seconds a
+// geometry; the long mode grows more and larger clusters.
+Size SizeFor(dla::Lattice lattice) {
+  const bool off = lattice == dla::Lattice::Off;
+  if (LongMode()) return off ? Size{120, 1000} : Size{300, 2000};
+  return off ? Size{40, 500} : Size{150, 1000};
+}
+
 }  // namespace dla_test

@@ -60,4 +60,11 @@ std::string Table(const std::vector<Comparison>& all);
 // AGG_DLA_LONG=1 asks for the long runs: more and bigger clusters.
 bool LongMode();
 
+// The ensembles the comparisons are made on, by geometry and mode.
+struct Size {
+  int clusters;
+  uint32_t particles;
+};
+Size SizeFor(dla::Lattice lattice);
+
 }  // namespace dla_test

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <numbers>
 #include <stdexcept>
@@ -162,6 +163,21 @@ TEST(Plain, LowerStickingGivesDenserClusters) {
     EXPECT_LT(r.statistic, 0);
     EXPECT_LT(r.p, 1e-6) << dla_test::Mean(a) << " vs " << dla_test::Mean(b);
   }
+}
+
+// The off-lattice flight near the discs departs from Brownian motion by an
+// amount of the order of its step; with the step halved, the comparisons
+// must see no change (in the long mode on the ensembles the accelerated walk
+// is compared on, in the quick one on smaller clusters).
+TEST(Plain, HalvingTheFineStepIsInvisibleToTheComparisons) {
+  const dla_test::Size size = dla_test::LongMode() ? dla_test::SizeFor(dla::Lattice::Off) : dla_test::Size{30, 300};
+  const auto grow = [&](double fine, uint64_t seeds) {
+    return dla_test::Grow([fine](const dla::Params& p) { return dla::MakePlainModel(p, dla::kPlainStep, fine); },
+                          {.lattice = dla::Lattice::Off}, seeds, size.clusters, size.particles);
+  };
+  const auto all = dla_test::Compare(grow(dla::kPlainFineStep, 1000), grow(dla::kPlainFineStep / 2, 70000));
+  std::printf("fine step %g against %g:\n%s", dla::kPlainFineStep, dla::kPlainFineStep / 2, dla_test::Table(all).c_str());
+  EXPECT_TRUE(dla_test::Failures(all).empty()) << dla_test::Table(dla_test::Failures(all));
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ double Total(const std::vector<double>& v) {
 TEST(ReturnWalk, TheWalkersOwnTripsMatchTheReturn) {
   for (const auto& [rho, alpha] : {std::pair{1.5, 0.7}, std::pair{1.15, 4.0}}) {
     SCOPED_TRACE("rho " + std::to_string(rho));
-    const Sampled s = Trips(rho, alpha, static_cast<uint64_t>(rho * 100), dla_test::LongMode() ? 200000 : 20000);
+    const Sampled s = Trips(rho, alpha, static_cast<uint64_t>(rho * 100), dla_test::LongMode() ? 100000 : 20000);
     const double n = Total(s.annulus);
     const double annulus = ChiSquare(s.annulus, AnnulusShares(rho, alpha), n);
     const double composed = Homogeneity(s.composed, Returned(rho, alpha, static_cast<int>(n), 17));
