@@ -16,7 +16,7 @@ namespace {
 
 namespace xs = sys::x87soft;
 
-long double Hw(xs::Value v) {
+[[maybe_unused]] long double Hw(xs::Value v) {
   long double x = 0;
   std::memcpy(&x, &v.sig, 8);
   std::memcpy(reinterpret_cast<char*>(&x) + 8, &v.se, 2);
