@@ -24,6 +24,7 @@
 #include "io/progress.h"
 #include "io/stop.h"
 #include "io/utf8.h"
+#include "runtime/procsvc.h"
 
 namespace aggsim {
 
@@ -160,6 +161,9 @@ io::Status Film(const AggsimOptions& opt, const std::vector<dla::Particle>& part
 }  // namespace
 
 int RunDla(const AggsimOptions& opt) {
+  // As the programs' runs do: a closed standard handle reads as /dev/null,
+  // and a reader that goes away is a failed write, reported, not a signal.
+  sys::os::PrepareStandardHandles();
   const dla::Lattice lattice = LatticeOf(opt.lattice);
   if (!opt.png.empty()) {
     const io::Status png = io::ImageSupport(io::ImageFormat::Png);

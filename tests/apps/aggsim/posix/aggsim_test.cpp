@@ -546,3 +546,16 @@ TEST(StandardModel, RunsTooBigAreRefusedBeforeTheWork) {
   EXPECT_GE(reached, 15);
   EXPECT_LT(reached, 17);
 }
+
+// A reader that goes away is a failed write, named in one line, as in the
+// programs' model; a closed standard output reads as /dev/null.
+TEST(StandardModel, AReaderThatGoesAwayIsAFailedWrite) {
+  const std::string code = Temp("dla-pipe.code"), err = Temp("dla-pipe.err");
+  Shell("(" + std::string(AGGSIM) + " --model dla --particles 20000 --seed 1 --trace - 2>" + err + "; echo $? >" + code +
+        ") | head -c 10 >/dev/null");
+  EXPECT_EQ(Slurp(code), "1\n");
+  EXPECT_EQ(Slurp(err), "aggsim: cannot write -: Broken pipe\n");
+  EXPECT_EQ(Aggsim("--model dla --particles 100 --seed 1 >&-").code, 0);
+  EXPECT_EQ(Aggsim("--model dla --particles 100 --seed 1 >/dev/full 2>" + err).code, 1);
+  EXPECT_EQ(Slurp(err), "aggsim: cannot write the summary: No space left on device\n");
+}
