@@ -6,8 +6,9 @@
 # for byte, whatever its seeds (a leading zero, a range that wraps past
 # 2^32 - 1) and names (a % in DIR); the first and last tasks cancelled
 # mid-run are named by the merge and fail --wait, and --resume, running only
-# the seeds they lack, then gives the same result; everything that can be refused is refused before
-# anything is submitted or removed.  Needs root (the daemons run as root);
+# the seeds they lack, then gives the same result; the standard model's
+# array gives its local ensemble too; everything that can be refused is
+# refused before anything is submitted or removed.  Needs root (the daemons run as root);
 # skips otherwise.
 # Usage: slurm_test.sh [AGGSIM]   (default: build/apps/aggsim/aggsim)
 set -euo pipefail
@@ -226,4 +227,15 @@ local_ensemble 4294967294 4 "$tmp/local3"
 same "$wrap" "$tmp/local3"
 [ -f "$wrap/parts/tr-1.csv" ] && [ -f "$wrap/logs/task-1.out" ] || fail "no trace or log of seed 1: $(ls "$wrap/parts" "$wrap/logs")"
 echo "slurm_test: seeds past 4294967295 wrapped round as locally, in a DIR named with a % and traces in its parts"
+# 4. The standard model through the same array: its tables carry each run's
+# growth, and the merge gives the local ensemble's bytes, its closing lines
+# on the growth included.
+submit --runs 6 --per-task 2 --out "$tmp/dla" --wait --aggsim "$aggsim" -- --model dla --lattice square4 --seed 7 \
+  --particles 500 >"$tmp/submit5.out" || fail "submit.sh --model dla: $(cat "$tmp/submit5.out")"
+mkdir -p "$tmp/local4"
+"$aggsim" --model dla --lattice square4 --seed 7 --particles 500 --runs 6 --jobs 2 --csv "$tmp/local4/ensemble.csv" \
+  --profile "$tmp/local4/profile.csv" >"$tmp/local4/summary.txt"
+same "$tmp/dla" "$tmp/local4"
+grep -q "D of the mean Rg(N)" "$tmp/dla/summary.txt" || fail "the array's summary has no growth: $(cat "$tmp/dla/summary.txt")"
+echo "slurm_test: the standard model's array gave the local ensemble, its growth included"
 echo "slurm_test: passed"
