@@ -288,7 +288,7 @@ std::vector<std::string> Frames(const std::string& out) {
 
 TEST(RunnerProgress, FitsANarrowTerminalDroppingTheLesserFiguresFirst) {
   testsupport::PtyChild child({.path = kAggsim,
-                               .argv = {"aggsim", "--seed", "3", "--particles", "10000"},
+                               .argv = {"aggsim", "--seed", "3", "--particles", "20000"},
                                .stdoutToFile = true,
                                .columns = 40,
                                .wait = 60s});
@@ -399,7 +399,7 @@ TEST(RunnerProgress, TheTimeLeftIsShownAndFitsTheRun) {
   // is judged against recorded progress in io_tests; on a machine whose
   // load comes and goes, this whole run can only be held to a loose factor.
   testsupport::PtyChild child({.path = kAggsim,
-                               .argv = {"aggsim", "--seed", "3", "--particles", "10000"},
+                               .argv = {"aggsim", "--seed", "3", "--particles", "20000"},
                                .stdoutToFile = true,
                                .columns = 100,
                                .wait = 120s});
