@@ -19,5 +19,5 @@ export UBSAN_OPTIONS="print_stacktrace=1"
 # memory cannot be had under the cap) and the whole run held to the time
 # it foretold (the sanitizer slows the run unevenly).
 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -LE timing \
-  -E 'MemoryRunningOutIsHeapOverflowAfterTheWindowHasClosed|Report\.MemoryRunningOutEndsInAnOrderlyWay|AScreenTooLargeForTheMemoryIsNamed'
+  -E 'MemoryRunningOutIsHeapOverflowAfterTheWindowHasClosed|Report\.MemoryRunningOutEndsInAnOrderlyWay|AScreenTooLargeForTheMemoryIsNamed|Merge\.PartsGiveTheWhole'
 

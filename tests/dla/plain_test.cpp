@@ -120,7 +120,8 @@ TEST(Plain, TheFirstContactIsIsotropic) {
       groups.assign(2, std::vector<double>(4));  // sides, corners
     }
     for (int s = 0; s < seeds; ++s) {
-      const auto& p = Grown({.lattice = l, .seed = static_cast<uint64_t>(s) + 7000}, 2)->Particles()[1];
+      // A copy: the model that grew it ends with this statement.
+      const dla::Particle p = Grown({.lattice = l, .seed = static_cast<uint64_t>(s) + 7000}, 2)->Particles()[1];
       if (l == dla::Lattice::Off) {
         double a = std::atan2(p.y, p.x);
         if (a < 0) a += 2 * std::numbers::pi;
