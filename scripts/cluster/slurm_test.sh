@@ -179,7 +179,13 @@ waiting=$!
 submitted() { grep -q '^submitted the array' "$tmp/submit2.out"; }
 await "the array" submitted
 array=$(sed -n 's/^submitted the array \([0-9]*\):.*/\1/p' "$tmp/submit2.out")
-others_done() { [ -f "$tmp/cancel/parts/task-1.csv" ] && [ -f "$tmp/cancel/parts/task-2.csv" ] && [ -f "$tmp/pics/dla-206.png" ]; }
+# The last task's run of seed 207 has started only once its run of 206 has
+# ended and been counted (one run at a time), which the picture of 206
+# alone does not show; the pattern's backslash keeps grep from finding itself.
+others_done() {
+  [ -f "$tmp/cancel/parts/task-1.csv" ] && [ -f "$tmp/cancel/parts/task-2.csv" ] && [ -f "$tmp/pics/dla-206.png" ] &&
+    grep -qs 'dla-207\.png' /proc/[0-9]*/cmdline
+}
 await "tasks 1 and 2" others_done
 squeue -h -t R -j "${array}_0" | grep -q . || fail "task 0 is not running: $(squeue)"
 # Resuming while the array runs would submit its tasks twice; so would a
