@@ -1,4 +1,4 @@
-// Processor faults on Linux/x86-64: the hardware signals are classified
+// Processor faults on Linux: the hardware signals are classified
 // into run-time error numbers and the faulting thread is sent on into the
 // error path by rewriting its saved context, so the exit sequence runs on
 // that thread as on any other run-time error.
@@ -51,8 +51,51 @@ constexpr uintptr_t kRedZone = 128;
 // A fault this close to the stack pointer is the stack running out.
 constexpr uintptr_t kStackProbeReach = 64 * 1024;
 
-// Unmasked x87 exceptions pending in the saved state, by priority.
-uint8_t X87Error(const _libc_fpstate* fp) {
+// The saved registers that the handler reads and rewrites, by processor.
+#if defined(__x86_64__)
+uintptr_t StackPointer(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]); }
+uintptr_t FramePointer(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RBP]); }
+uintptr_t ProgramCounter(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]); }
+// As if the faulting instruction had called the trampoline: its address
+// pushed as the return address.
+void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
+  stack = (stack & ~uintptr_t{15}) - sizeof(void*);
+  std::memcpy(reinterpret_cast<void*>(stack), &eip, sizeof eip);
+  uc->uc_mcontext.gregs[REG_RSP] = static_cast<greg_t>(stack);
+  uc->uc_mcontext.gregs[REG_RIP] = reinterpret_cast<greg_t>(target);
+}
+#elif defined(__aarch64__)
+uintptr_t StackPointer(const ucontext_t* uc) { return uc->uc_mcontext.sp; }
+uintptr_t FramePointer(const ucontext_t* uc) { return uc->uc_mcontext.regs[29]; }
+uintptr_t ProgramCounter(const ucontext_t* uc) { return uc->uc_mcontext.pc; }
+// As if the faulting instruction had called the trampoline: its address in
+// the link register.
+void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
+  uc->uc_mcontext.sp = stack & ~uintptr_t{15};
+  uc->uc_mcontext.regs[30] = reinterpret_cast<uintptr_t>(eip);
+  uc->uc_mcontext.pc = reinterpret_cast<uintptr_t>(target);
+}
+#elif defined(__s390x__)
+uintptr_t StackPointer(const ucontext_t* uc) { return uc->uc_mcontext.gregs[15]; }
+uintptr_t FramePointer(const ucontext_t* uc) { return uc->uc_mcontext.gregs[11]; }
+uintptr_t ProgramCounter(const ucontext_t* uc) { return uc->uc_mcontext.psw.addr; }
+// As if the faulting instruction had called the trampoline: its address in
+// the return register, and the register save area the callee may use.
+void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
+  uc->uc_mcontext.gregs[15] = (stack & ~uintptr_t{7}) - 160;
+  uc->uc_mcontext.gregs[14] = reinterpret_cast<uintptr_t>(eip);
+  uc->uc_mcontext.psw.addr = reinterpret_cast<uintptr_t>(target);
+}
+#else
+#error "no fault handling for this processor"
+#endif
+
+// Unmasked x87 exceptions pending in the saved state, by priority; the
+// fault's own address is the x87 instruction's, not the later one where
+// the unit delivered it.  Other processors have no such state.
+#if defined(__x86_64__)
+uint8_t X87Error(const ucontext_t* uc) {
+  const _libc_fpstate* fp = uc->uc_mcontext.fpregs;
   if (fp == nullptr) return 0;
   const unsigned pending = fp->swd & ~fp->cwd & 0x3F;
   if (pending & 0x01) return 207;  // invalid operation, stack fault
@@ -62,13 +105,25 @@ uint8_t X87Error(const _libc_fpstate* fp) {
   if (pending & 0x10) return 206;  // underflow
   return 0;                        // a precision fault is not ours
 }
+uintptr_t X87Address(const ucontext_t* uc) { return uc->uc_mcontext.fpregs ? uc->uc_mcontext.fpregs->rip : 0; }
+void ClearX87Fault(ucontext_t* uc) {
+  // Otherwise the restored unit would deliver the same fault again.
+  if (uc->uc_mcontext.fpregs == nullptr) return;
+  uc->uc_mcontext.fpregs->swd &= ~0x80FF;
+  uc->uc_mcontext.fpregs->mxcsr &= ~0x3Fu;
+}
+#else
+uint8_t X87Error(const ucontext_t*) { return 0; }
+uintptr_t X87Address(const ucontext_t*) { return 0; }
+void ClearX87Fault(ucontext_t*) {}
+#endif
 
 uint8_t Classify(int sig, const siginfo_t* si, const ucontext_t* uc, bool& floating) {
   floating = false;
-  const uintptr_t sp = static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+  const uintptr_t sp = StackPointer(uc);
   switch (sig) {
     case SIGFPE: {
-      if (const uint8_t e = X87Error(uc->uc_mcontext.fpregs)) {
+      if (const uint8_t e = X87Error(uc)) {
         floating = true;
         return e;
       }
@@ -96,19 +151,15 @@ uint8_t Classify(int sig, const siginfo_t* si, const ucontext_t* uc, bool& float
 
 void Handler(int sig, siginfo_t* si, void* context) {
   auto* uc = static_cast<ucontext_t*>(context);
-  greg_t* regs = uc->uc_mcontext.gregs;
   bool floating = false;
   const uint8_t error = Classify(sig, si, uc, floating);
   // A thread whose stack ran out goes on on a stack of its own.
   void* emergency = error == 202 ? TakeEmergencyStack() : nullptr;
-  const uintptr_t sp = static_cast<uintptr_t>(regs[REG_RSP]);
-  uintptr_t bp = static_cast<uintptr_t>(regs[REG_RBP]);
+  const uintptr_t sp = StackPointer(uc);
+  uintptr_t bp = FramePointer(uc);
   if (bp < sp || bp - sp > kMaxFrameDistance || bp % sizeof(void*) != 0) bp = 0;
-  // An x87 fault is reported at the x87 instruction that raised it, not at
-  // the later one where the unit delivered it.
-  const void* eip = floating && uc->uc_mcontext.fpregs && uc->uc_mcontext.fpregs->rip
-                        ? reinterpret_cast<const void*>(uc->uc_mcontext.fpregs->rip)
-                        : reinterpret_cast<const void*>(regs[REG_RIP]);
+  const uintptr_t x87 = floating ? X87Address(uc) : 0;
+  const void* eip = reinterpret_cast<const void*>(x87 != 0 ? x87 : ProgramCounter(uc));
   if (error == 0 || (error == 202 && emergency == nullptr) ||
       !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
     // Declined: the same fault recurs with the system's own handling, which
@@ -117,17 +168,8 @@ void Handler(int sig, siginfo_t* si, void* context) {
     ::signal(sig, SIG_DFL);
     return;
   }
-  if (floating && uc->uc_mcontext.fpregs) {
-    // Otherwise the restored unit would deliver the same fault again.
-    uc->uc_mcontext.fpregs->swd &= ~0x80FF;
-    uc->uc_mcontext.fpregs->mxcsr &= ~0x3Fu;
-  }
-  uintptr_t resume = error == 202 ? reinterpret_cast<uintptr_t>(emergency) : sp - kRedZone;
-  // As if the faulting instruction had called the trampoline.
-  resume = (resume & ~uintptr_t{15}) - sizeof(void*);
-  std::memcpy(reinterpret_cast<void*>(resume), &eip, sizeof eip);
-  regs[REG_RSP] = static_cast<greg_t>(resume);
-  regs[REG_RIP] = reinterpret_cast<greg_t>(&JumpToHandleErrorFrame);
+  if (floating) ClearX87Fault(uc);
+  CallFrom(uc, error == 202 ? reinterpret_cast<uintptr_t>(emergency) : sp - kRedZone, eip, &JumpToHandleErrorFrame);
 }
 
 }  // namespace
