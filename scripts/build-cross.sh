@@ -21,21 +21,23 @@ if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
   $SUDO dpkg --add-architecture "$arch"
   $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
 fi
-libs=(libx11-dev libxext-dev libgif-dev zlib1g-dev libstdc++6)
+libs=(libx11-dev libxext-dev libgif-dev libstdc++6)
 bash scripts/deps.sh cmake make googletest "g++-$triplet" qemu-user-static binfmt-support file "${libs[@]/%/:$arch}"
 root=""
 if [ "$arch" = s390x ]; then
-  # The security archive carries no s390x, so libpng's s390x package cannot
-  # match the version installed for the build machine and apt refuses it
-  # beside that one: its files are unpacked into a root of the build's own.
+  # The security archive carries no s390x, so the s390x packages of libpng
+  # and zlib cannot match the versions installed for the build machine and
+  # apt refuses them beside those: their files are unpacked into a root of
+  # the build's own, and the programs link them statically (the preset).
   root=build-s390x/root
-  if [ ! -f "$root/usr/include/png.h" ]; then
+  if [ ! -f "$root/usr/include/png.h" ] || [ ! -f "$root/usr/lib/$triplet/libz.a" ]; then
+    rm -rf build-s390x/debs
     mkdir -p build-s390x/debs "$root"
-    (cd build-s390x/debs && apt-get download -qq libpng-dev:s390x libpng16-16:s390x)
+    (cd build-s390x/debs && apt-get download -qq libpng-dev:s390x zlib1g-dev:s390x)
     for deb in build-s390x/debs/*.deb; do dpkg -x "$deb" "$root"; done
   fi
 else
-  bash scripts/deps.sh "libpng-dev:$arch"
+  bash scripts/deps.sh "libpng-dev:$arch" "zlib1g-dev:$arch"
 fi
 cmake --preset "$arch" >/dev/null
 cmake --build "build-$arch" -j"${AGG_JOBS:-$(nproc)}"
