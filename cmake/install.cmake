@@ -139,5 +139,14 @@ else()
   set(CPACK_COMPONENTS_ALL Unspecified debian)
   # The shared libraries the programs link, as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # A cross build is packaged for the processor it was built for, not for
+  # the build machine's (which dpkg would report).
+  if(CMAKE_CROSSCOMPILING)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+    else()
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+    endif()
+  endif()
 endif()
 include(CPack)
