@@ -10,6 +10,9 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
 #define AGG_LANES_X86 1
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#define AGG_LANES_NEON 1
 #endif
 
 namespace sys {
@@ -51,6 +54,37 @@ struct Sse2 {
   static V Mod(V p, V M, V inverse) {
     V rest = Sub(p, Mul(Round(Mul(p, inverse)), M));
     rest = Add(rest, And(Less(rest, _mm_setzero_pd()), M));
+    return Sub(rest, And(NotLess(rest, M), M));
+  }
+};
+#endif
+
+#ifdef AGG_LANES_NEON
+// Two doubles a register, as SSE2; every arm64 processor has them.  A
+// comparison's mask is a lane with every bit set, as there.
+struct Neon {
+  using V = float64x2_t;
+  static constexpr int kWidth = 2;
+  static V Bits(uint64x2_t m) { return vreinterpretq_f64_u64(m); }
+  static uint64x2_t Mask(V v) { return vreinterpretq_u64_f64(v); }
+  static V Set(double v) { return vdupq_n_f64(v); }
+  static V Load(const uint32_t* p) { return vcvtq_f64_s64(vmovl_s32(vld1_s32(reinterpret_cast<const int32_t*>(p)))); }
+  static void Store(int32_t* p, V v) { vst1_s32(p, vmovn_s64(vcvtq_s64_f64(v))); }
+  static V Add(V a, V b) { return vaddq_f64(a, b); }
+  static V Sub(V a, V b) { return vsubq_f64(a, b); }
+  static V Mul(V a, V b) { return vmulq_f64(a, b); }
+  static V And(V a, V b) { return Bits(vandq_u64(Mask(a), Mask(b))); }
+  static V Or(V a, V b) { return Bits(vorrq_u64(Mask(a), Mask(b))); }
+  static V Less(V a, V b) { return Bits(vcltq_f64(a, b)); }
+  static V NotLess(V a, V b) { return Bits(vcgeq_f64(a, b)); }
+  static V Blend(V no, V yes, V mask) { return vbslq_f64(Mask(mask), yes, no); }
+  // The processor floors in one instruction, exactly.
+  static V Floor(V y) { return vrndmq_f64(y); }
+  // As the portable one: the quotient's floor is off by at most one either
+  // way (the product rounds), and one correction each way puts it right.
+  static V Mod(V p, V M, V inverse) {
+    V rest = Sub(p, Mul(Floor(Mul(p, inverse)), M));
+    rest = Add(rest, And(Less(rest, Set(0.0)), M));
     return Sub(rest, And(NotLess(rest, M), M));
   }
 };
@@ -102,18 +136,27 @@ Lanes Available() {
   if (__builtin_cpu_supports("avx2")) return Lanes::AVX2;
 #endif
   return Lanes::SSE2;
+#elif defined(AGG_LANES_NEON)
+  return Lanes::NEON;
 #else
   return Lanes::Portable;
 #endif
 }
 
-Lanes Narrowed(Lanes wanted) { return wanted < LanesAvailable() ? wanted : LanesAvailable(); }
+Lanes Narrowed(Lanes wanted) {
+  if (LanesHave(wanted)) return wanted;
+  const bool twoDoubles = wanted == Lanes::SSE2 || wanted == Lanes::AVX2 || wanted == Lanes::NEON;
+  if (twoDoubles && LanesHave(Lanes::SSE2)) return Lanes::SSE2;
+  if (twoDoubles && LanesHave(Lanes::NEON)) return Lanes::NEON;
+  return Lanes::Portable;
+}
 
 Lanes FromEnvironment() {
   const char* v = std::getenv("AGG_LANES");
   if (v == nullptr) return LanesAvailable();
   if (std::strcmp(v, "none") == 0) return Lanes::None;
   if (std::strcmp(v, "sse2") == 0) return Narrowed(Lanes::SSE2);
+  if (std::strcmp(v, "neon") == 0) return Narrowed(Lanes::NEON);
   if (std::strcmp(v, "portable") == 0) return Narrowed(Lanes::Portable);
   return LanesAvailable();
 }
@@ -126,6 +169,16 @@ std::atomic<int> chosen{-1};
 Lanes LanesAvailable() {
   static const Lanes available = Available();
   return available;
+}
+
+bool LanesHave(Lanes lanes) {
+  const Lanes best = LanesAvailable();
+  switch (lanes) {
+    case Lanes::None:
+    case Lanes::Portable: return true;
+    case Lanes::SSE2: return best == Lanes::SSE2 || best == Lanes::AVX2;
+    default: return lanes == best;
+  }
 }
 
 Lanes LanesInUse() {
@@ -143,6 +196,7 @@ const char* LanesName(Lanes lanes) {
   switch (lanes) {
     case Lanes::AVX2: return "AVX2";
     case Lanes::SSE2: return "SSE2";
+    case Lanes::NEON: return "NEON";
     case Lanes::Portable: return "portable";
     default: return "none";
   }
@@ -155,6 +209,9 @@ void FillThirds(Lanes lanes, uint32_t a, uint32_t b, uint32_t c, ThirdsBlock& ou
 #endif
 #ifdef AGG_LANES_X86
     case Lanes::SSE2: FillLanes<Sse2, 8>(a, b, c, out); return;
+#endif
+#ifdef AGG_LANES_NEON
+    case Lanes::NEON: FillLanes<Neon, 8>(a, b, c, out); return;
 #endif
     case Lanes::Portable: FillLanes<Portable, 8>(a, b, c, out); return;
     default: FillOneAtATime(a, b, c, out); return;

@@ -26,20 +26,24 @@ struct ThirdsBlock {
   alignas(32) uint32_t c[kSize];
 };
 
-// The instruction sets the lanes can use, narrowest first.  None means the
-// walk draws one number at a time; Portable is the lanes' computation in
-// plain code, for any processor.
-enum class Lanes : uint8_t { None, Portable, SSE2, AVX2 };
+// The instruction sets the lanes can use.  None means the walk draws one
+// number at a time; Portable is the lanes' computation in plain code, for
+// any processor; SSE2 and AVX2 are x86's, NEON arm64's (two doubles a
+// register, as SSE2).
+enum class Lanes : uint8_t { None, Portable, SSE2, AVX2, NEON };
 
 // The widest set this processor has, or the narrower one that the
-// environment variable AGG_LANES ("avx2", "sse2", "portable" or "none") asks for;
-// decided at the first call.
+// environment variable AGG_LANES ("avx2", "sse2", "neon", "portable" or
+// "none") asks for; decided at the first call.
 Lanes LanesInUse();
 // Overrides that choice (the benchmark measures the walk without lanes);
-// a set the processor lacks is narrowed to one it has.
+// a set the processor lacks is narrowed to one it has: AVX2 to SSE2, a
+// two-double set of the other processor to this one's, else Portable.
 void UseLanes(Lanes lanes);
 // The widest set the processor has.
 Lanes LanesAvailable();
+// Whether the processor has the set (None and Portable: always).
+bool LanesHave(Lanes lanes);
 const char* LanesName(Lanes lanes);
 
 // Fills the block with the draws that follow the states (a, b, c) as the

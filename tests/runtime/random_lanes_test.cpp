@@ -15,9 +15,9 @@ constexpr uint64_t M1 = 500009, M2 = 600011, M3 = 765241;
 constexpr uint64_t kMul[3] = {706, 774, 871};
 
 std::vector<sys::Lanes> SetsHere() {
-  std::vector<sys::Lanes> sets{sys::Lanes::None, sys::Lanes::Portable};
-  if (sys::LanesAvailable() >= sys::Lanes::SSE2) sets.push_back(sys::Lanes::SSE2);
-  if (sys::LanesAvailable() >= sys::Lanes::AVX2) sets.push_back(sys::Lanes::AVX2);
+  std::vector<sys::Lanes> sets;
+  for (const sys::Lanes set : {sys::Lanes::None, sys::Lanes::Portable, sys::Lanes::SSE2, sys::Lanes::AVX2, sys::Lanes::NEON})
+    if (sys::LanesHave(set)) sets.push_back(set);
   return sets;
 }
 
@@ -61,6 +61,29 @@ TEST(Lanes, SameResultsAndStatesAsOneDrawAtATime) {
       if (HasFailure()) return;
     }
   }
+}
+
+// A set asked for is kept where the processor has it, and otherwise
+// narrowed to one it has: a two-double set to this processor's own, so
+// that AGG_LANES=sse2 on arm64 (or neon on x86) still uses vector lanes.
+TEST(Lanes, ASetThisProcessorLacksIsNarrowedToOneItHas) {
+  const sys::Lanes before = sys::LanesInUse();
+  const bool twoHere = sys::LanesHave(sys::Lanes::SSE2) || sys::LanesHave(sys::Lanes::NEON);
+  for (const sys::Lanes set : {sys::Lanes::None, sys::Lanes::Portable, sys::Lanes::SSE2, sys::Lanes::AVX2, sys::Lanes::NEON}) {
+    SCOPED_TRACE(sys::LanesName(set));
+    sys::UseLanes(set);
+    const sys::Lanes got = sys::LanesInUse();
+    EXPECT_TRUE(sys::LanesHave(got));
+    if (sys::LanesHave(set)) {
+      EXPECT_EQ(got, set);
+    }
+    const bool two = set == sys::Lanes::SSE2 || set == sys::Lanes::AVX2 || set == sys::Lanes::NEON;
+    if (two && twoHere) {
+      EXPECT_TRUE(got == sys::Lanes::SSE2 || got == sys::Lanes::AVX2 || got == sys::Lanes::NEON);
+    }
+  }
+  EXPECT_TRUE(sys::LanesHave(sys::LanesAvailable()));
+  sys::UseLanes(before);
 }
 
 // x with m (x + 1) = y mod M: the state one step before y.
