@@ -1,10 +1,11 @@
 // The back buffer in the display's format.
 //
-// On a 24-bit true-colour display the back buffer is the pixel memory of an
-// XImage, in a shared-memory segment that the server reads directly where
-// it offers MIT-SHM; repaints put the exposed rectangle of it 1:1 onto the
-// window.  On any other true- or direct-colour display (15, 16, 30 bits)
-// the back buffer stays 32-bit, so that what the program reads back never
+// On a 24-bit true-colour display whose byte order is this processor's,
+// the back buffer is the pixel memory of an XImage, in a shared-memory
+// segment that the server reads directly where it offers MIT-SHM; repaints
+// put the exposed rectangle of it 1:1 onto the window.  On any other true-
+// or direct-colour display (15, 16, 30 bits, or the other byte order) the
+// back buffer stays 32-bit, so that what the program reads back never
 // depends on the display, and a repaint first converts the rectangle into
 // an image of the display's own format.
 #include <X11/Xlib.h>
@@ -22,10 +23,17 @@
 
 namespace graph::x11 {
 
+namespace {
+constexpr int kHostOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+}  // namespace
+
 bool BackImage::Make(Visual* visual, int depth, const PixelFormat& format, bool sharedMemoryAllowed) {
   format_ = format;
   const size_t count = static_cast<size_t>(width_) * static_cast<size_t>(height_);
-  const bool direct = depth == 24 && format_.Identity();
+  // The server reads a shared segment's words in its own byte order: one of
+  // the other order (a big-endian client on a little-endian server, or the
+  // reverse) gets the converted image too.
+  const bool direct = depth == 24 && format_.Identity() && ImageByteOrder(link_.Dpy) == kHostOrder;
   if (!direct) {
     back_ = new (std::nothrow) uint32_t[count];
     if (!back_) return false;
@@ -49,7 +57,7 @@ bool BackImage::MakePlain(Visual* visual, int depth, bool direct) {
   image_->data = reinterpret_cast<char*>(plain_);
   // The pixels are host-order words; Xlib converts them when the server
   // wants the other order.
-  image_->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  image_->byte_order = kHostOrder;
   return true;
 }
 
@@ -104,28 +112,18 @@ void BackImage::Put(Window win, GC gc, int x, int y, unsigned w, unsigned h) {
   }
 }
 
-// The back buffer's rectangle into the image in the display's format.
+// The back buffer's rectangle into the image in the display's format and
+// byte order.
 void BackImage::Convert(int x, int y, unsigned w, unsigned h) {
-  const bool swap = image_->byte_order != (std::endian::native == std::endian::little ? LSBFirst : MSBFirst);
+  const bool msbFirst = image_->byte_order == MSBFirst;
   for (unsigned r = 0; r < h; ++r) {
     const size_t row = static_cast<size_t>(y) + r;
     const uint32_t* from = back_ + row * static_cast<size_t>(width_) + static_cast<size_t>(x);
-    char* line = image_->data + row * static_cast<size_t>(image_->bytes_per_line);
-    if (image_->bits_per_pixel == 32) {
-      auto* to = reinterpret_cast<uint32_t*>(line) + x;
-      for (unsigned c = 0; c < w; ++c) {
-        const uint32_t v = format_(from[c]);
-        to[c] = swap ? __builtin_bswap32(v) : v;
-      }
-    } else if (image_->bits_per_pixel == 16) {
-      auto* to = reinterpret_cast<uint16_t*>(line) + x;
-      for (unsigned c = 0; c < w; ++c) {
-        const auto v = static_cast<uint16_t>(format_(from[c]));
-        to[c] = swap ? __builtin_bswap16(v) : v;
-      }
-    } else {
-      for (unsigned c = 0; c < w; ++c) XPutPixel(image_, x + static_cast<int>(c), static_cast<int>(row), format_(from[c]));
-    }
+    auto* line = reinterpret_cast<unsigned char*>(image_->data) + row * static_cast<size_t>(image_->bytes_per_line);
+    if (PackRow(format_, from, w, line + static_cast<size_t>(x) * static_cast<size_t>(image_->bits_per_pixel / 8),
+                image_->bits_per_pixel, msbFirst))
+      continue;
+    for (unsigned c = 0; c < w; ++c) XPutPixel(image_, x + static_cast<int>(c), static_cast<int>(row), format_(from[c]));
   }
 }
 

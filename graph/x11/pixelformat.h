@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 namespace graph::x11 {
@@ -46,5 +47,34 @@ class PixelFormat {
   bool valid_ = false;
   bool identity_ = false;
 };
+
+namespace detail {
+template <size_t Bytes, bool MsbFirst>
+void PackPixels(const PixelFormat& format, const uint32_t* from, size_t count, unsigned char* to) {
+  for (size_t i = 0; i < count; ++i, to += Bytes) {
+    const uint32_t v = format(from[i]);
+    for (size_t b = 0; b < Bytes; ++b) to[b] = static_cast<unsigned char>(v >> (8 * (MsbFirst ? Bytes - 1 - b : b)));
+  }
+}
+}  // namespace detail
+
+// Back-buffer pixels converted into one row of a Z-format image whose
+// pixels are bitsPerPixel (16, 24 or 32) wide, their bytes most significant
+// first when msbFirst: the image's byte order, which is the server's, not
+// necessarily this processor's.  Written a byte at a time so that the order
+// is the image's on any processor; where the two agree the compiler makes
+// each pixel one store.  False, with nothing written, for another width.
+inline bool PackRow(const PixelFormat& format, const uint32_t* from, size_t count, unsigned char* to, int bitsPerPixel,
+                    bool msbFirst) {
+  switch (bitsPerPixel * 2 + (msbFirst ? 1 : 0)) {
+    case 32: detail::PackPixels<2, false>(format, from, count, to); return true;
+    case 33: detail::PackPixels<2, true>(format, from, count, to); return true;
+    case 48: detail::PackPixels<3, false>(format, from, count, to); return true;
+    case 49: detail::PackPixels<3, true>(format, from, count, to); return true;
+    case 64: detail::PackPixels<4, false>(format, from, count, to); return true;
+    case 65: detail::PackPixels<4, true>(format, from, count, to); return true;
+  }
+  return false;
+}
 
 }  // namespace graph::x11

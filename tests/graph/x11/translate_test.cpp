@@ -5,10 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 #include "graph/x11/input.h"
 #include "graph/x11/measures.h"
 #include "graph/x11/pixelformat.h"
+
+// After the tests' own headers: Xlib's macros (None, Bool) would rename
+// their names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -203,6 +209,75 @@ TEST(X11PixelFormat, MasksItCannotServe) {
   EXPECT_FALSE(PixelFormat(0xFFull << 32, 0xFF00, 0xFF).Valid()) << "beyond 32 bits";
   EXPECT_FALSE(PixelFormat().Valid());
   EXPECT_TRUE(PixelFormat(0x3FF00000, 0xFFC00, 0x3FF).Valid());
+}
+
+// An image's row as Xlib itself lays it out, pixel by pixel: the reference
+// for PackRow.  XInitImage needs no server, so any byte order can be made.
+std::vector<unsigned char> XlibRow(const PixelFormat& format, const std::vector<uint32_t>& pixels, int depth, int bpp,
+                                   int order) {
+  const int bytesPerLine = static_cast<int>(pixels.size()) * bpp / 8;
+  std::vector<unsigned char> data(static_cast<size_t>(bytesPerLine), 0xAA);
+  XImage image{};
+  image.width = static_cast<int>(pixels.size());
+  image.height = 1;
+  image.format = ZPixmap;
+  image.data = reinterpret_cast<char*>(data.data());
+  image.byte_order = order;
+  image.bitmap_unit = 32;
+  image.bitmap_bit_order = order;
+  image.bitmap_pad = 8;  // rows of any length in bytes
+  image.depth = depth;
+  image.bytes_per_line = bytesPerLine;
+  image.bits_per_pixel = bpp;
+  if (!XInitImage(&image)) return {};
+  for (size_t i = 0; i < pixels.size(); ++i) XPutPixel(&image, static_cast<int>(i), 0, format(pixels[i]));
+  return data;
+}
+
+TEST(X11PixelFormat, RowsInEitherByteOrderAtEveryPixelWidth) {
+  // Colours whose every byte differs, so that a swapped or shifted byte shows.
+  const std::vector<uint32_t> pixels = {0x123456, 0xFFFFFF, 0x000000, 0xFC5400, 0x0A0B0C, 0x80FF01, 0x010203};
+  struct Case {
+    const char* what;
+    PixelFormat format;
+    int depth, bpp;
+  };
+  const Case cases[] = {
+      {"16 bits, 5-6-5", PixelFormat(0xF800, 0x7E0, 0x1F), 16, 16},
+      {"15 bits in 16", PixelFormat(0x7C00, 0x3E0, 0x1F), 15, 16},
+      {"24 bits packed in 3 bytes", PixelFormat(0xFF0000, 0xFF00, 0xFF), 24, 24},
+      {"24 bits in 32", PixelFormat(0xFF0000, 0xFF00, 0xFF), 24, 32},
+      {"24 bits blue first, in 32", PixelFormat(0xFF, 0xFF00, 0xFF0000), 24, 32},
+      {"30 bits in 32", PixelFormat(0x3FF00000, 0xFFC00, 0x3FF), 30, 32},
+  };
+  for (const Case& c : cases) {
+    for (const int order : {LSBFirst, MSBFirst}) {
+      SCOPED_TRACE(std::string(c.what) + (order == MSBFirst ? ", most significant byte first" : ", least first"));
+      const std::vector<unsigned char> want = XlibRow(c.format, pixels, c.depth, c.bpp, order);
+      ASSERT_FALSE(want.empty());
+      std::vector<unsigned char> got(want.size() + 1, 0xAA);
+      ASSERT_TRUE(PackRow(c.format, pixels.data(), pixels.size(), got.data(), c.bpp, order == MSBFirst));
+      EXPECT_EQ(std::vector<unsigned char>(got.begin(), got.end() - 1), want);
+      EXPECT_EQ(got.back(), 0xAA) << "written past the row";
+    }
+  }
+  // The bytes themselves, for one pixel of each width and order.
+  const PixelFormat rgb24(0xFF0000, 0xFF00, 0xFF), rgb565(0xF800, 0x7E0, 0x1F);
+  const uint32_t px = 0x123456;
+  unsigned char b[4] = {};
+  ASSERT_TRUE(PackRow(rgb24, &px, 1, b, 32, false));
+  EXPECT_EQ(std::vector<unsigned char>(b, b + 4), (std::vector<unsigned char>{0x56, 0x34, 0x12, 0x00}));
+  ASSERT_TRUE(PackRow(rgb24, &px, 1, b, 32, true));
+  EXPECT_EQ(std::vector<unsigned char>(b, b + 4), (std::vector<unsigned char>{0x00, 0x12, 0x34, 0x56}));
+  ASSERT_TRUE(PackRow(rgb24, &px, 1, b, 24, true));
+  EXPECT_EQ(std::vector<unsigned char>(b, b + 3), (std::vector<unsigned char>{0x12, 0x34, 0x56}));
+  ASSERT_TRUE(PackRow(rgb565, &px, 1, b, 16, false));  // 0x123456 is 0x11AA in 5-6-5
+  EXPECT_EQ(std::vector<unsigned char>(b, b + 2), (std::vector<unsigned char>{0xAA, 0x11}));
+  ASSERT_TRUE(PackRow(rgb565, &px, 1, b, 16, true));
+  EXPECT_EQ(std::vector<unsigned char>(b, b + 2), (std::vector<unsigned char>{0x11, 0xAA}));
+  // Other widths are left to Xlib.
+  for (const int bpp : {1, 4, 8, 12})
+    EXPECT_FALSE(PackRow(rgb24, &px, 1, b, bpp, false)) << bpp << " bits a pixel";
 }
 
 }  // namespace

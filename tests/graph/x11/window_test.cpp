@@ -507,6 +507,18 @@ class X11Depth : public X11Window, public testing::WithParamInterface<int> {
     ASSERT_EQ(DefaultDepth(probe_->dpy(), 0), GetParam());
     channels_ = {{v->red_mask, v->green_mask, v->blue_mask}};
   }
+  // The screen's pixels of a rectangle, row after row, read at once; empty
+  // when they cannot be read.
+  std::vector<unsigned long> ShownBlock(int x, int y, int w, int h) const {
+    std::vector<unsigned long> out;
+    XImage* img = XGetImage(probe_->dpy(), Win(), x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes,
+                            ZPixmap);
+    if (!img) return out;
+    for (int r = 0; r < h; ++r)
+      for (int c = 0; c < w; ++c) out.push_back(XGetPixel(img, c, r));
+    XDestroyImage(img);
+    return out;
+  }
   // The screen's pixel, or ~0 when it cannot be read.
   unsigned long Shown(int x, int y) const {
     XImage* img = XGetImage(probe_->dpy(), Win(), x, y, 1, 1, AllPlanes, ZPixmap);
@@ -584,6 +596,25 @@ TEST_P(X11Depth, TheProgramsWalkGrowsTheKeptTraceAndShowsIt) {
     for (int x = 512 - 4; x <= 512 + 4; ++x) lit += channels_.Near(Shown(x, y), ColourPixel(15));
   EXPECT_GE(lit, 5);
   EXPECT_TRUE(channels_.Near(Shown(512, 384), ColourPixel(15)));
+  // Every pixel of the aggregate's square is on the screen as the back
+  // buffer holds it, the black between the branches too: the whole picture
+  // came through in the display's format and byte order, whichever the
+  // client's processor.
+  constexpr int kSide = 121, kLeft = 512 - kSide / 2, kTop = 384 - kSide / 2;
+  std::vector<uint32_t> back;
+  for (int y = kTop; y < kTop + kSide; ++y)
+    for (int x = kLeft; x < kLeft + kSide; ++x) back.push_back(BackPixel(x, y));
+  size_t wrong = 0, firstWrong = 0;
+  EXPECT_TRUE(Until([&] {
+    const std::vector<unsigned long> shown = ShownBlock(kLeft, kTop, kSide, kSide);
+    if (shown.size() != back.size()) return false;
+    wrong = 0;
+    for (size_t i = back.size(); i-- > 0;)
+      if (!channels_.Near(shown[i], back[i])) ++wrong, firstWrong = i;
+    return wrong == 0;
+  }, 2s)) << wrong << " pixels differ, the first at (" << kLeft + static_cast<int>(firstWrong % kSide) << ", "
+          << kTop + static_cast<int>(firstWrong / kSide) << ")";
+  EXPECT_GT(std::count(back.begin(), back.end(), ColourPixel(15)), 100) << "the square holds the aggregate";
 }
 
 TEST_F(X11Window, ADirectColourDisplayShowsThePaletteThroughAColourMapOfItsOwn) {
