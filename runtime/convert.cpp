@@ -4,6 +4,7 @@
 // status word with the fault masked and raised as run-time error 207 at the
 // caller, which is where an unmasked fault would have been reported too.
 #include "runtime/faults.h"
+#include "runtime/frames.h"
 #include "runtime/system.h"
 
 #if !AGG_SOFT_EXTENDED
@@ -53,7 +54,7 @@ void ResetFloatingUnit() { asm volatile("fninit"); }
   ClearExceptions();
   SetFPUControlWord(saved);
   if (invalid) [[unlikely]]
-    RaiseAt(207, __builtin_return_address(0), *static_cast<void**>(__builtin_frame_address(0)));
+    RaiseAt(207, __builtin_return_address(0), frames::Caller(__builtin_frame_address(0)));
   return r;
 }
 
@@ -67,7 +68,7 @@ void ResetFloatingUnit() { asm volatile("fninit"); }
   ClearExceptions();
   SetFPUControlWord(saved);
   if (invalid) [[unlikely]]
-    RaiseAt(207, __builtin_return_address(0), *static_cast<void**>(__builtin_frame_address(0)));
+    RaiseAt(207, __builtin_return_address(0), frames::Caller(__builtin_frame_address(0)));
   return r;
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "runtime/faults.h"
+#include "runtime/frames.h"
 #include "runtime/system.h"
 
 namespace sys {
@@ -21,17 +22,17 @@ thread_local void* ThreadOutermostFrame = nullptr;
 
 namespace {
 
-// A frame holds the caller's frame pointer, then the return address into
-// the caller.  The frame of the start routine stands for the zero link, so
-// that a walk never leaves the program's own frames.
+// A frame leads to the return address into the caller and to the caller's
+// frame (runtime/frames.h).  The frame of the start routine stands for the
+// zero link, so that a walk never leaves the program's own frames.
 const void* Get_Caller_Addr(void* frame) {
   if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
-  return static_cast<void**>(frame)[1];
+  return frames::ReturnAddress(frame);
 }
 
 void* Get_Caller_Frame(void* frame) {
   if (frame == nullptr || frame == OutermostFrame || frame == ThreadOutermostFrame) return nullptr;
-  return static_cast<void**>(frame)[0];
+  return frames::Caller(frame);
 }
 
 // Code addresses are printed as eight hex digits; the programs are linked
@@ -145,6 +146,8 @@ void RunError(uint16_t n) {
 void Int_Overflow() { HandleErrorFrame(215, __builtin_frame_address(0)); }
 
 void Int_RangeError() { HandleErrorFrame(201, __builtin_frame_address(0)); }
+
+void Int_DivByZero() { HandleErrorFrame(200, __builtin_frame_address(0)); }
 
 void Int_IOCheck() {
   if (InOutRes != 0) [[unlikely]] {

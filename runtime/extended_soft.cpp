@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "runtime/faults.h"
+#include "runtime/frames.h"
 #include "runtime/system.h"
 
 #if AGG_SOFT_EXTENDED
@@ -53,7 +54,7 @@ thread_local xs::Env Unit;
   do {                                                                                              \
     const auto done = (result);                                                                     \
     if (const uint16_t pending = Unit.sw & ~Unit.cw & xs::kAllFlags) [[unlikely]]                   \
-      Raise(pending, __builtin_return_address(0), *static_cast<void**>(__builtin_frame_address(0))); \
+      Raise(pending, __builtin_return_address(0), frames::Caller(__builtin_frame_address(0)));      \
     return done;                                                                                    \
   } while (0)
 
@@ -180,7 +181,7 @@ namespace {
   const int64_t r = xs::ToInt(env, x.Bits(), 32, xs::kNearest);
   Unit.sw = 0;
   if (env.sw & xs::kInvalid) [[unlikely]]
-    RaiseAt(207, __builtin_return_address(0), *static_cast<void**>(__builtin_frame_address(0)));
+    RaiseAt(207, __builtin_return_address(0), frames::Caller(__builtin_frame_address(0)));
   return static_cast<int32_t>(r);
 }
 
@@ -189,7 +190,7 @@ namespace {
   const int64_t r = xs::ToInt(env, x.Bits(), 64, xs::kTowardZero);
   Unit.sw = 0;
   if (env.sw & xs::kInvalid) [[unlikely]]
-    RaiseAt(207, __builtin_return_address(0), *static_cast<void**>(__builtin_frame_address(0)));
+    RaiseAt(207, __builtin_return_address(0), frames::Caller(__builtin_frame_address(0)));
   return r;
 }
 

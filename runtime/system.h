@@ -106,6 +106,7 @@ extern bool IsConsole;
 // out of line.
 [[noreturn, gnu::noinline, gnu::cold]] void Int_Overflow();
 [[noreturn, gnu::noinline, gnu::cold]] void Int_RangeError();
+[[noreturn, gnu::noinline, gnu::cold]] void Int_DivByZero();
 [[noreturn, gnu::noinline, gnu::cold]] void HandleError(int32_t n);
 [[noreturn, gnu::noinline, gnu::cold]] void RunError(uint16_t n);
 [[noreturn]] void HandleErrorFrame(int32_t n, void* frame);

@@ -55,7 +55,13 @@ constexpr uintptr_t kStackProbeReach = 64 * 1024;
 #if defined(__x86_64__)
 uintptr_t StackPointer(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]); }
 uintptr_t FramePointer(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RBP]); }
-uintptr_t ProgramCounter(const ucontext_t* uc) { return static_cast<uintptr_t>(uc->uc_mcontext.gregs[REG_RIP]); }
+// The faulting instruction: the saved program counter, as every fault
+// leaves it before the instruction.
+const void* FaultingInstruction(const siginfo_t*, const ucontext_t* uc) {
+  return reinterpret_cast<const void*>(uc->uc_mcontext.gregs[REG_RIP]);
+}
+// The saved frame pointer is the routine's frame.
+uintptr_t FrameOf(uintptr_t fp) { return fp; }
 // As if the faulting instruction had called the trampoline: its address
 // pushed as the return address.
 void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
@@ -67,7 +73,10 @@ void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()
 #elif defined(__aarch64__)
 uintptr_t StackPointer(const ucontext_t* uc) { return uc->uc_mcontext.sp; }
 uintptr_t FramePointer(const ucontext_t* uc) { return uc->uc_mcontext.regs[29]; }
-uintptr_t ProgramCounter(const ucontext_t* uc) { return uc->uc_mcontext.pc; }
+const void* FaultingInstruction(const siginfo_t*, const ucontext_t* uc) {
+  return reinterpret_cast<const void*>(uc->uc_mcontext.pc);
+}
+uintptr_t FrameOf(uintptr_t fp) { return fp; }
 // As if the faulting instruction had called the trampoline: its address in
 // the link register.
 void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
@@ -78,9 +87,21 @@ void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()
 #elif defined(__s390x__)
 uintptr_t StackPointer(const ucontext_t* uc) { return uc->uc_mcontext.gregs[15]; }
 uintptr_t FramePointer(const ucontext_t* uc) { return uc->uc_mcontext.gregs[11]; }
-uintptr_t ProgramCounter(const ucontext_t* uc) { return uc->uc_mcontext.psw.addr; }
+// An illegal operation or a division fault is suppressed and leaves the
+// PSW past the instruction, whose own address the kernel gives in si_addr;
+// an access fault is nullified and leaves the PSW on it (si_addr there is
+// the data's address).
+const void* FaultingInstruction(const siginfo_t* si, const ucontext_t* uc) {
+  if (si->si_signo == SIGILL || si->si_signo == SIGFPE) return si->si_addr;
+  return reinterpret_cast<const void*>(uc->uc_mcontext.psw.addr);
+}
+// r11 is the routine's stack pointer once its frame is allocated, where
+// the back chain holds the stack pointer at its entry: the routine's frame
+// in runtime/frames.h's sense.  fp has been checked to lie on the stack.
+uintptr_t FrameOf(uintptr_t fp) { return *reinterpret_cast<const uintptr_t*>(fp); }
 // As if the faulting instruction had called the trampoline: its address in
-// the return register, and the register save area the callee may use.
+// the return register, and below the stack the 160-byte register save area
+// that the ABI gives every callee.
 void CallFrom(ucontext_t* uc, uintptr_t stack, const void* eip, void (*target)()) {
   uc->uc_mcontext.gregs[15] = (stack & ~uintptr_t{7}) - 160;
   uc->uc_mcontext.gregs[14] = reinterpret_cast<uintptr_t>(eip);
@@ -117,6 +138,11 @@ uint8_t X87Error(const ucontext_t*) { return 0; }
 uintptr_t X87Address(const ucontext_t*) { return 0; }
 void ClearX87Fault(ucontext_t*) {}
 #endif
+
+// Whether a value can be a frame of the faulting thread's stack.
+bool OnStack(uintptr_t frame, uintptr_t sp) {
+  return frame >= sp && frame - sp <= kMaxFrameDistance && frame % sizeof(void*) == 0;
+}
 
 uint8_t Classify(int sig, const siginfo_t* si, const ucontext_t* uc, bool& floating) {
   floating = false;
@@ -157,9 +183,9 @@ void Handler(int sig, siginfo_t* si, void* context) {
   void* emergency = error == 202 ? TakeEmergencyStack() : nullptr;
   const uintptr_t sp = StackPointer(uc);
   uintptr_t bp = FramePointer(uc);
-  if (bp < sp || bp - sp > kMaxFrameDistance || bp % sizeof(void*) != 0) bp = 0;
+  if (!OnStack(bp, sp) || !OnStack(bp = FrameOf(bp), sp)) bp = 0;
   const uintptr_t x87 = floating ? X87Address(uc) : 0;
-  const void* eip = reinterpret_cast<const void*>(x87 != 0 ? x87 : ProgramCounter(uc));
+  const void* eip = x87 != 0 ? reinterpret_cast<const void*>(x87) : FaultingInstruction(si, uc);
   if (error == 0 || (error == 202 && emergency == nullptr) ||
       !SysHandleErrorFrame(error, eip, reinterpret_cast<void*>(bp), floating)) {
     // Declined: the same fault recurs with the system's own handling, which
