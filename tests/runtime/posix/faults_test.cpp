@@ -96,10 +96,20 @@ enum class Fault { Overflow, ZeroByZero, ByZero, Root, NaNOrder, Denormal };
 }
 
 // Integer division's faults, the same way: x86 traps on them, elsewhere
-// the checked division raises what the processor lets pass.
+// the checked division raises what the processor lets pass.  A call first
+// keeps the division out of the prologue, where the scheduler would put it
+// before the frame pointer is set and the fault would show the caller's.
 volatile int32_t quotient;
-[[gnu::noinline]] void Divides(int32_t a, int32_t b) { quotient = sys::DivChecked(a, b); Settle(); }
-[[gnu::noinline]] void TakesTheRemainder(int32_t a, int32_t b) { quotient = sys::ModChecked(a, b); Settle(); }
+[[gnu::noinline]] void Divides(int32_t a, int32_t b) {
+  Settle();
+  quotient = sys::DivChecked(a, b);
+  Settle();
+}
+[[gnu::noinline]] void TakesTheRemainder(int32_t a, int32_t b) {
+  Settle();
+  quotient = sys::ModChecked(a, b);
+  Settle();
+}
 
 enum class Division { ByZero, RemainderByZero, LeastByMinusOne, RemainderOfLeastByMinusOne };
 

@@ -69,7 +69,9 @@ struct PtyOptions {
   unsigned short rows = 24, columns = 80;
   std::optional<std::string> display = {};        // DISPLAY set, or unset when empty; inherited when absent
   std::optional<Cell> answerCursor = Cell{3, 1};  // where the terminal says the cursor is, if it answers
-  std::chrono::milliseconds wait = 3s;            // for Pump and Ended unless told
+  // For Pump and Ended unless told: only a bound for a child that never
+  // gets there, so long enough for one under emulation, ~100 times slower.
+  std::chrono::milliseconds wait = 120s;
   // Each standard handle, unless one of the flags above redirects it.
   Stream stdinAs = Stream::Terminal, stdoutAs = Stream::Terminal, stderrAs = Stream::Terminal;
   std::string inputFile = {};  // what standard input holds when it is a file
