@@ -177,7 +177,12 @@ void LatticeModel::Walk(double rl, double rout) {
   int32_t x = x_, y = y_;
   uint64_t moves = 0;
   bool unitNext = false;  // after a biased jump refused at an occupied site
-  bool beside = sticky_.Test(x, y);  // at a sticking site, its draw failed
+  // The free size is found where the walker lands and serves its next move.
+  // Every sticking site lies in a marked level-1 block, so the sticking
+  // plane, the largest and least cached, is read only where the free size
+  // is 0: a walker that has room never touches it.
+  int32_t free = FreeAt(x, y);
+  bool beside = free == 0 && sticky_.Test(x, y);  // at a sticking site, its draw failed
   for (;;) {
     const int32_t fromX = x, fromY = y;
     if (beside) {
@@ -193,7 +198,7 @@ void LatticeModel::Walk(double rl, double rout) {
       }
       if (!occupied_.Test(nx, ny)) x = nx, y = ny;
     } else {
-      int32_t free = unitNext ? 0 : FreeAt(x, y);
+      if (unitNext) free = 0;
       unitNext = false;
       if (free >= 2) free = DiscLimit(x, y, free, rout2);
       if (free >= 2) {
@@ -220,10 +225,12 @@ void LatticeModel::Walk(double rl, double rout) {
       const Vec p = ReturnToCircle(random_, {static_cast<double>(x), static_cast<double>(y)}, rl);
       Place(p);
       x = x_, y = y_;
-      beside = sticky_.Test(x, y);
+      free = FreeAt(x, y);
+      beside = free == 0 && sticky_.Test(x, y);
       continue;
     }
-    beside = sticky_.Test(x, y);
+    free = FreeAt(x, y);
+    beside = free == 0 && sticky_.Test(x, y);
     if (beside) {
       if (bias_ != 0 && occupied_.Test(x, y)) {
         x = fromX, y = fromY;
