@@ -63,7 +63,11 @@ case "$arch" in
   arm64) skipped=$processes ;;
   s390x) skipped="$processes|report_tests" ;;
 esac
-[ "${AGG_CROSS_FULL:-0}" = 1 ] && skipped='^$'
+if [ "${AGG_CROSS_FULL:-0}" = 1 ]; then
+  skipped='^$'
+  # What the whole suite's films, panes and pictures are read back with.
+  bash scripts/deps.sh tmux imagemagick python3-pil gnuplot-nox >&2
+fi
 left=$(ctest --test-dir "$build" -N -L "$labels" | sed -n 's/^ *Test *#[0-9]*: \([^.]*\)\..*/\1/p' | sort -u |
   grep -Ex "$skipped" | tr '\n' ' ' || true)
 [ -z "$left" ] || echo "$arch: left out under emulation, for the time they take there (AGG_CROSS_FULL=1 runs them): $left"
